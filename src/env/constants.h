@@ -1,0 +1,118 @@
+#ifndef VERSTALLY_ENV_CONSTANTS_H
+#define VERSTALLY_ENV_CONSTANTS_H
+
+// Every fixed path, name and limit of the tool and its common library.
+
+#include <cstddef>
+
+// --- Buffers ------------------------------------------------------------
+/// Size of the library's fixed text buffers (4095 characters + terminator).
+constexpr std::size_t TEXT_BUFFER_SIZE = 4096;
+/// Size of the message buffer handed to the connection routine.
+constexpr std::size_t DB_MESSAGE_BUFFER_SIZE = 4097;
+/// Chunk size of one read from a child's output pipe.
+constexpr std::size_t READ_CHUNK_SIZE = 4096;
+
+// --- Product configuration ---------------------------------------------
+/// The panel's configuration file.
+constexpr const char* PRODUCT_CONF_FILE = "/etc/zev/zev.conf";
+/// Derived from PRODUCT_ROOT_D: the panel's settings file.
+constexpr const char* SETTINGS_FILE_SUFFIX = "/admin/conf/settings";
+/// Derived from PRODUCT_ROOT_D: directory of the panel's utilities.
+constexpr const char* UTILITIES_DIR_SUFFIX = "/admin/bin/";
+/// Derived from PRODUCT_ROOT_D: the certificates directory.
+constexpr const char* CERTIFICATES_DIR_SUFFIX = "/var/certificates";
+/// File names of the panel's management utilities, in loading order.
+constexpr const char* DNS_UTILITY_NAME = "zev-dns";
+constexpr const char* MAIL_UTILITY_NAME = "zev-mail";
+constexpr const char* SYSUSER_UTILITY_NAME = "zev-sysuser";
+constexpr const char* FRONTPAGE_WRAPPER_NAME = "zev-fpwrapper";
+constexpr const char* PROTDIR_USER_RM_UTILITY_NAME = "zev-protdir-userdel";
+constexpr const char* VHOST_CREATE_UTILITY_NAME = "zev-vhost-create";
+constexpr const char* WEBSERVER_UTILITY_NAME = "zev-webserver";
+constexpr const char* FORM_RM_UTILITY_NAME = "zev-form-remove";
+constexpr const char* INTERFACE_UTILITY_NAME = "zev-interface";
+constexpr const char* DOMAIN_UTILITY_NAME = "zev-domain";
+constexpr const char* SERVICE_CONF_UTILITY_NAME = "zev-chkconfig";
+
+// --- Utility semaphores and the dirty flag ------------------------------
+/// Semaphore file, formatted with PRODUCT_ROOT_D.
+constexpr const char* SEMAPHORE_FILE_FORMAT = "%s/var/utilities.sem";
+/// Semaphore that keeps two update runs apart.
+constexpr int UPDATE_RUN_SEMAPHORE = 5;
+/// Mode of a newly created semaphore file (less the umask).
+constexpr unsigned SEMAPHORE_FILE_MODE = 0600;
+/// Mode of directories created on the way to the semaphore file.
+constexpr unsigned SEMAPHORE_DIR_MODE = 0755;
+/// Dirty flag, appended to PRODUCT_ROOT_D.
+constexpr const char* DIRTY_FLAG_SUFFIX = "/tmp/components_dirty_flag";
+/// Mode of a newly created dirty flag (less the umask).
+constexpr unsigned DIRTY_FLAG_MODE = 0600;
+/// The panel's administrative system account.
+constexpr const char* PANEL_ACCOUNT = "zevadm";
+
+// --- Run time-out -------------------------------------------------------
+/// Seconds a database mode may run before it is ended.
+constexpr unsigned RUN_TIMEOUT_SECONDS = 300;
+/// misc parameter counting the time-outs.
+constexpr const char* TIMEOUT_COUNTER_PARAM = "verstally_fails";
+
+// --- Database -----------------------------------------------------------
+/// The administrator's password file.
+constexpr const char* ADMIN_PASSWORD_FILE = "/etc/zev/.zev.shadow";
+/// Marker link of container mode; its target names the database host.
+constexpr const char* CONTAINER_MARKER_LINK = "/etc/zev/qv_mode";
+/// The container's identity file; its first number is the container id.
+constexpr const char* CONTAINER_ID_FILE = "/proc/qv/veinfo";
+/// The MySQL server's configuration, searched for the socket path.
+constexpr const char* MYSQL_CONF_FILE = "/etc/my.cnf";
+/// Fallback socket paths, tried in this order.
+constexpr const char* MYSQL_SOCKET_FALLBACK_1 = "/var/lib/mysql/mysql.sock";
+constexpr const char* MYSQL_SOCKET_FALLBACK_2 = "/tmp/mysql.sock";
+/// Connection defaults, overridden by the environment.
+constexpr const char* DEFAULT_DB_HOST = "localhost";
+constexpr const char* DEFAULT_DB_NAME = "zev";
+constexpr const char* DEFAULT_DB_LOGIN = "admin";
+/// Environment variables of the connection routine.
+constexpr const char* ENV_DB_HOST = "ZEV_DB_HOST";
+constexpr const char* ENV_DB_PORT = "ZEV_DB_PORT";
+constexpr const char* ENV_DB_NAME = "ZEV_DB_NAME";
+constexpr const char* ENV_DB_LOGIN = "ZEV_DB_LOGIN";
+constexpr const char* ENV_RUN_MODE = "ZEV_RUN_MODE";
+constexpr const char* ENV_MYSQL_UNIX_PORT = "MYSQL_UNIX_PORT";
+
+// --- Package database ---------------------------------------------------
+/// The Debian package database query program.
+constexpr const char* DPKG_QUERY_PATH = "/usr/bin/dpkg-query";
+/// Its arguments before the package names.
+constexpr const char* DPKG_QUERY_SHOW = "--show";
+constexpr const char* DPKG_QUERY_FORMAT = "--showformat=${Package}\n${Status}\n${Version}\n";
+/// Status word of an installed package.
+constexpr const char* DPKG_INSTALLED_STATUS = "installed";
+
+// --- Vendor tools -------------------------------------------------------
+/// misc parameters naming the ColdFusion instance.
+constexpr const char* CF_INSTANCE_TYPE_PARAM = "cf_instance_type";
+constexpr const char* CF_INSTANCE_PATH_PARAM = "cf_instance_path";
+/// Instance type that selects the J2EE tool.
+constexpr const char* CF_J2EE_TYPE = "j2ee";
+constexpr const char* CF_J2EE_TOOL = "jrun";
+constexpr const char* CF_J2EE_TOOL_ARG = "-version";
+constexpr const char* CF_STANDARD_TOOL = "cfinfo";
+constexpr const char* CF_STANDARD_TOOL_ARG = "-info";
+/// FrontPage's administration tool and its argument.
+constexpr const char* FRONTPAGE_TOOL_PATH = "/usr/local/frontpage/version5.0/bin/owsadm.exe";
+constexpr const char* FRONTPAGE_TOOL_ARG = "-version";
+/// grep, through which the FrontPage tool's output is filtered.
+constexpr const char* GREP_PATH = "/bin/grep";
+constexpr const char* FRONTPAGE_GREP_PATTERN = "Version";
+constexpr const char* FRONTPAGE_VERSION_MARK = "Version: ";
+/// A tool must be a regular file with owner read and execute permission.
+constexpr unsigned TOOL_MODE_MASK = 0xF140;
+constexpr unsigned TOOL_MODE_REQUIRED = 0x8140;
+
+// --- Child processes ----------------------------------------------------
+/// Where a child's unconnected streams go.
+constexpr const char* DEV_NULL = "/dev/null";
+
+#endif

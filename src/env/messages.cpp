@@ -1,0 +1,97 @@
+#include "env/messages.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <libgen.h>
+
+#include "env/constants.h"
+
+const char* program_path = nullptr;
+
+namespace {
+
+void write_message(FILE* stream, const char* name, const char* text, std::size_t length) {
+    if (name != nullptr) {
+        std::fputs(name, stream);
+        std::fputs(": ", stream);
+    }
+    std::fwrite(text, 1, length, stream);
+    // An empty text still makes one line.
+    if (length == 0 || text[length - 1] != '\n') std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+}  // namespace
+
+void emit_error(const char* text, int exit_code) {
+    if (text == nullptr) text = "";
+    // basename() may modify its argument: work on a copy of the stored path.
+    char path_copy[TEXT_BUFFER_SIZE];
+    const char* name = nullptr;
+    if (program_path != nullptr) {
+        std::snprintf(path_copy, sizeof path_copy, "%s", program_path);
+        name = basename(path_copy);
+    }
+    std::size_t length = std::strlen(text);
+    write_message(stderr, name, text, length);
+    write_message(stdout, name, text, length);
+    if (exit_code != 0) std::exit(exit_code);
+}
+
+void report_error(int exit_code, const char* format, ...) {
+    const int saved_errno = errno;
+
+    std::size_t capacity = TEXT_BUFFER_SIZE;
+    char* buffer = static_cast<char*>(std::malloc(capacity));
+    if (buffer == nullptr) {
+        emit_error("Can't allocate memory for error message", exit_code);
+        return;
+    }
+
+    va_list args;
+    va_start(args, format);
+    va_list retry;
+    va_copy(retry, args);
+    int formatted = std::vsnprintf(buffer, capacity, format, args);
+    va_end(args);
+    std::size_t length = formatted < 0 ? 0 : static_cast<std::size_t>(formatted);
+    bool complete = true;
+    if (formatted < 0) {
+        buffer[0] = '\0';
+    } else if (length >= capacity) {
+        char* grown = static_cast<char*>(std::realloc(buffer, length + 1));
+        if (grown != nullptr) {
+            buffer = grown;
+            capacity = length + 1;
+            std::vsnprintf(buffer, capacity, format, retry);
+        } else {
+            length = capacity - 1;  // the cut text is what the buffer holds
+            complete = false;
+        }
+    }
+    va_end(retry);
+    errno = saved_errno;
+
+    if (saved_errno != 0) {
+        char suffix[TEXT_BUFFER_SIZE];
+        int suffix_len = std::snprintf(suffix, sizeof suffix, "\nSystem error %d: %s", saved_errno,
+                                       std::strerror(saved_errno));
+        std::size_t needed = length + static_cast<std::size_t>(suffix_len) + 1;
+        if (complete && needed > capacity) {
+            char* grown = static_cast<char*>(std::realloc(buffer, needed));
+            if (grown != nullptr) {
+                buffer = grown;
+                capacity = needed;
+            }
+        }
+        // Whatever does not fit after a failed growth is dropped.
+        std::snprintf(buffer + length, capacity - length, "%s", suffix);
+        errno = saved_errno;
+    }
+
+    emit_error(buffer, exit_code);
+    std::free(buffer);
+}

@@ -1,0 +1,18 @@
+#ifndef VERSTALLY_ENV_MESSAGES_H
+#define VERSTALLY_ENV_MESSAGES_H
+
+/// The program's invocation path (argv[0]); messages are prefixed with its
+/// base name. Not copied; null until the entry point stores it.
+extern const char* program_path;
+
+/// Formats a message, appends "\nSystem error %d: %s" when errno was set on
+/// entry, and hands it to emit_error. Never cuts a message. Does not return
+/// when exit_code is non-zero.
+void report_error(int exit_code, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+/// Writes "<name>: <text>" plus a newline when missing, to standard error and
+/// then standard output. The text is written literally. Ends the process with
+/// exit_code when it is non-zero.
+void emit_error(const char* text, int exit_code);
+
+#endif

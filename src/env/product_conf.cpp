@@ -1,0 +1,191 @@
+#include "env/product_conf.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "env/messages.h"
+
+const char* PRODUCT_ROOT_D = nullptr;
+const char* HTTPD_VHOSTS_D = nullptr;
+const char* HTTPD_CONF_D = nullptr;
+const char* HTTPD_BIN_D = nullptr;
+const char* QMAIL_ROOT_D = nullptr;
+const char* QMAIL_MAILNAMES_D = nullptr;
+const char* FTPD_CONF = nullptr;
+const char* FTPD_CONF_INC = nullptr;
+const char* FTPD_BIN_D = nullptr;
+const char* NAMED_RUN_ROOT_D = nullptr;
+const char* WEB_STAT = nullptr;
+const char* LOGROTATE = nullptr;
+const char* MYSQL_VAR_D = nullptr;
+const char* MYSQL_BIN_D = nullptr;
+const char* PGSQL_BIN_D = nullptr;
+const char* PGSQL_DATA_D = nullptr;
+const char* MAILMAN_ROOT_D = nullptr;
+const char* MAILMAN_VAR_D = nullptr;
+const char* PRODUCT_RC_D = nullptr;
+const char* DUMP_D = nullptr;
+const char* CATALINA_HOME = nullptr;
+const char* DRWEB_ROOT_D = nullptr;
+const char* DRWEB_ETC_D = nullptr;
+
+char PRODUCT_SETTINGS_FILE[TEXT_BUFFER_SIZE];
+char DNS_UTILITY[TEXT_BUFFER_SIZE];
+char MAIL_UTILITY[TEXT_BUFFER_SIZE];
+char SYSUSER_UTILITY[TEXT_BUFFER_SIZE];
+char FRONTPAGE_WRAPPER[TEXT_BUFFER_SIZE];
+char PROTDIR_USER_RM_UTILITY[TEXT_BUFFER_SIZE];
+char VHOST_CREATE_UTILITY[TEXT_BUFFER_SIZE];
+char WEBSERVER_UTILITY[TEXT_BUFFER_SIZE];
+char FORM_RM_UTILITY[TEXT_BUFFER_SIZE];
+char INTERFACE_UTILITY[TEXT_BUFFER_SIZE];
+char DOMAIN_UTILITY[TEXT_BUFFER_SIZE];
+char SERVICE_CONF_UTILITY[TEXT_BUFFER_SIZE];
+char* CERTIFICATES_D = nullptr;
+
+namespace {
+
+// The whole file, with line ends and trailing whitespace turned into
+// terminators; null while nothing is cached.
+char* conf_data = nullptr;
+std::size_t conf_size = 0;
+
+bool is_conf_space(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n';
+}
+
+bool load_conf_file() {
+    int fd = open(PRODUCT_CONF_FILE, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_size < 0) {
+        close(fd);
+        return false;
+    }
+    std::size_t size = static_cast<std::size_t>(st.st_size);
+    char* data = static_cast<char*>(std::malloc(size + 2));
+    if (data == nullptr) {
+        close(fd);
+        return false;
+    }
+    ssize_t got = size == 0 ? 0 : read(fd, data, size);
+    if (got <= 0 || static_cast<std::size_t>(got) != size) {
+        std::free(data);
+        close(fd);
+        return false;
+    }
+    data[size] = '\0';
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] != '\n') continue;
+        data[i] = '\0';
+        for (std::size_t j = i; j > 0 && data[j - 1] != '\0' && is_conf_space(data[j - 1]); --j)
+            data[j - 1] = '\0';
+    }
+    close(fd);
+    conf_data = data;
+    conf_size = size;
+    return true;
+}
+
+struct ConfKey {
+    const char* name;
+    const char** value;
+    const char* missing_text;  // emitted as it is
+    bool through_report;       // reported with the system error suffix
+};
+
+const ConfKey conf_keys[] = {
+    {"PRODUCT_ROOT_D", &PRODUCT_ROOT_D, "Error: PRODUCT_ROOT_D not defined\n", false},
+    {"HTTPD_VHOSTS_D", &HTTPD_VHOSTS_D, "Error: HTTPD_VHOSTS_D not defined\n", false},
+    {"HTTPD_CONF_D", &HTTPD_CONF_D, "Error: HTTPD_CONF_D not defined\n", false},
+    {"HTTPD_BIN_D", &HTTPD_BIN_D, "Error: HTTPD_BIN_D not defined\n", false},
+    {"QMAIL_ROOT_D", &QMAIL_ROOT_D, "Error: QMAIL_ROOT_D not defined\n", false},
+    {"QMAIL_MAILNAMES_D", &QMAIL_MAILNAMES_D, "Error: QMAIL_MAILNAMES_D not defined\n", false},
+    {"FTPD_CONF", &FTPD_CONF, "Error: FTPD_CONF not defined\n", false},
+    {"FTPD_CONF_INC", &FTPD_CONF_INC, "Error: FTPD_CONF_INC not defined\n", false},
+    {"FTPD_BIN_D", &FTPD_BIN_D, nullptr, true},
+    {"NAMED_RUN_ROOT_D", &NAMED_RUN_ROOT_D, "Error: NAMED_RUN_ROOT_D not defined\n", false},
+    {"WEB_STAT", &WEB_STAT, "Error: WEB_STAT not defined\n", false},
+    {"LOGROTATE", &LOGROTATE, "Error: LOGROTATE not defined\n", false},
+    {"MYSQL_VAR_D", &MYSQL_VAR_D, "Error: MYSQL_VAR_D not defined\n", false},
+    {"MYSQL_BIN_D", &MYSQL_BIN_D, "Error: MYSQL_BIN_D not defined\n", true},
+    {"PGSQL_BIN_D", &PGSQL_BIN_D, "Error: PGSQL_BIN_D not defined\n", false},
+    {"PGSQL_DATA_D", &PGSQL_DATA_D, "Error: PGSQL_DATA_D not defined\n", false},
+    {"MAILMAN_ROOT_D", &MAILMAN_ROOT_D, "Error: MAILMAN_ROOT_D not defined\n", false},
+    {"MAILMAN_VAR_D", &MAILMAN_VAR_D, "Error: MAILMAN_VAR_D not defined\n", false},
+    {"PRODUCT_RC_D", &PRODUCT_RC_D, "Error: PRODUCT_RC_D not defined\n", false},
+    {"DUMP_D", &DUMP_D, "Error: DUMP_D not defined\n", false},
+    {"CATALINA_HOME", &CATALINA_HOME, "Error: CATALINA_HOME not defined\n", false},
+    {"DRWEB_ROOT_D", &DRWEB_ROOT_D, "Error: DRWEB_ROOT_D not defined\n", false},
+    {"DRWEB_ETC_D", &DRWEB_ETC_D, "Error: DRWEB_ETC_D not defined\n", false},
+};
+
+void report_missing(const ConfKey& key) {
+    if (key.missing_text == nullptr)
+        report_error(1, "Error: %s not defined in product config file", key.name);
+    else if (key.through_report)
+        report_error(1, "%s", key.missing_text);
+    else
+        emit_error(key.missing_text, 1);
+}
+
+void derive_path(char* target, const char* file_name) {
+    std::snprintf(target, TEXT_BUFFER_SIZE, "%s%s%s", PRODUCT_ROOT_D, UTILITIES_DIR_SUFFIX, file_name);
+}
+
+}  // namespace
+
+const char* get_conf_value(const char* key) {
+    if (key == nullptr) return nullptr;
+    if (conf_data == nullptr && !load_conf_file()) return nullptr;
+
+    const std::size_t key_len = std::strlen(key);
+    const char* p = conf_data;
+    const char* end = conf_data + conf_size;
+    while (p < end) {
+        while (p < end && is_conf_space(*p)) ++p;
+        if (p >= end) break;
+        // The data ends in a terminator, so strncmp stays inside it.
+        if (key_len > 0 && std::strncmp(p, key, key_len) == 0 && is_conf_space(p[key_len])) {
+            const char* value = p + key_len;
+            while (value < end && is_conf_space(*value)) ++value;
+            return value;
+        }
+        const void* terminator = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
+        if (terminator == nullptr) break;
+        p = static_cast<const char*>(terminator) + 1;
+    }
+    return nullptr;
+}
+
+void load_product_conf() {
+    if (PRODUCT_ROOT_D != nullptr) return;
+
+    for (const ConfKey& key : conf_keys) {
+        const char* value = get_conf_value(key.name);
+        if (value == nullptr || value[0] == '\0') report_missing(key);
+        *key.value = value;
+    }
+
+    std::snprintf(PRODUCT_SETTINGS_FILE, TEXT_BUFFER_SIZE, "%s%s", PRODUCT_ROOT_D, SETTINGS_FILE_SUFFIX);
+    derive_path(DNS_UTILITY, DNS_UTILITY_NAME);
+    derive_path(MAIL_UTILITY, MAIL_UTILITY_NAME);
+    derive_path(SYSUSER_UTILITY, SYSUSER_UTILITY_NAME);
+    derive_path(FRONTPAGE_WRAPPER, FRONTPAGE_WRAPPER_NAME);
+    derive_path(PROTDIR_USER_RM_UTILITY, PROTDIR_USER_RM_UTILITY_NAME);
+    derive_path(VHOST_CREATE_UTILITY, VHOST_CREATE_UTILITY_NAME);
+    derive_path(WEBSERVER_UTILITY, WEBSERVER_UTILITY_NAME);
+    derive_path(FORM_RM_UTILITY, FORM_RM_UTILITY_NAME);
+    derive_path(INTERFACE_UTILITY, INTERFACE_UTILITY_NAME);
+    derive_path(DOMAIN_UTILITY, DOMAIN_UTILITY_NAME);
+    derive_path(SERVICE_CONF_UTILITY, SERVICE_CONF_UTILITY_NAME);
+
+    std::size_t cert_len = std::strlen(PRODUCT_ROOT_D) + std::strlen(CERTIFICATES_DIR_SUFFIX);
+    CERTIFICATES_D = static_cast<char*>(std::malloc(cert_len + 1));
+    if (CERTIFICATES_D != nullptr)
+        std::snprintf(CERTIFICATES_D, cert_len + 1, "%s%s", PRODUCT_ROOT_D, CERTIFICATES_DIR_SUFFIX);
+}

@@ -1,0 +1,60 @@
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "env/messages.h"
+#include "env/product_conf.h"
+#include "tool/modes.h"
+
+namespace {
+
+constexpr const char* PROGRAM_NAME = "verstally";
+
+constexpr const char* USAGE_TEXT =
+    "Usage: verstally ([<package>]|--set-dirty-flag)\n"
+    " verstally\n"
+    "    updates components list in DB\n"
+    " verstally --set-dirty-flag\n"
+    "    creates the flag indicating that next autoprepend() call\n"
+    "    will invoke verstally to update components list in the DB\n"
+    " verstally <package>\n"
+    "    shows the <package> version\n"
+    " verstally --help\n"
+    "    shows this message\n";
+
+void print_usage() { std::printf("%s", USAGE_TEXT); }
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    // Without an argument vector (argc 0, or the empty argv[0] that Linux
+    // substitutes for it) messages go out under the tool's own name; argc 0
+    // itself is misuse and gets the usage text.
+    program_path = (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : PROGRAM_NAME;
+    load_product_conf();
+
+    if (argc < 1 || argc > 2) {
+        print_usage();
+        return 1;
+    }
+    if (argc == 2) {
+        if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
+            print_usage();
+            return 0;
+        }
+        if (std::strcmp(argv[1], "--set-dirty-flag") == 0) {
+            set_dirty_flag();
+            return 0;
+        }
+        print_component_version(argv[1]);
+        return 0;
+    }
+
+    try {
+        update_components();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s", e.what());
+        return 1;
+    }
+    return 0;
+}

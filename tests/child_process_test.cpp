@@ -1,0 +1,176 @@
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "env/messages.h"
+#include "harness/capture.h"
+#include "harness/sandbox.h"
+#include "util/child_process.h"
+#include "util/exceptions.h"
+
+namespace {
+
+// A null-terminated argument vector over owned strings.
+struct Args {
+    explicit Args(std::initializer_list<std::string> list) : text(list) {
+        for (auto& t : text) argv.push_back(t.data());
+        argv.push_back(nullptr);
+    }
+    std::vector<std::string> text;
+    std::vector<char*> argv;
+};
+
+int openDescriptorCount() {
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
+    closedir(dir);
+    return count - 1;  // the directory's own descriptor
+}
+
+TEST(ChildProcess, SilentChildLeavesStringsAsTheyWere) {
+    std::string out = "keep", err = "this";
+    Args args{"true"};
+    EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/true", args.argv), 0);
+    EXPECT_EQ(out, "keep");
+    EXPECT_EQ(err, "this");
+}
+
+TEST(ChildProcess, CollectsBothStreamsAndExitCode) {
+    std::string out, err;
+    Args args{"sh", "-c", "printf out; printf err >&2; exit 7"};
+    EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/sh", args.argv), 7);
+    EXPECT_EQ(out, "out");
+    EXPECT_EQ(err, "err");
+}
+
+TEST(ChildProcess, StandardInputIsDevNull) {
+    std::string out;
+    Args args{"sh", "-c", "wc -c; readlink /proc/self/fd/0"};
+    EXPECT_EQ(forkExecvGetOutErr(out, "/bin/sh", args.argv), 0);
+    EXPECT_EQ(out, "0\n/dev/null\n");
+}
+
+TEST(ChildProcess, LargeOutputOnBothStreamsAtOnceIsCollectedWhole) {
+    std::string out, err;
+    // 64 MiB on each stream, written concurrently by two writers.
+    Args args{"sh", "-c",
+              "head -c 67108864 /dev/zero | tr '\\0' o & head -c 67108864 /dev/zero | tr '\\0' e >&2; wait"};
+    EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/sh", args.argv), 0);
+    ASSERT_EQ(out.size(), 67108864u);
+    ASSERT_EQ(err.size(), 67108864u);
+    EXPECT_EQ(out.find_first_not_of('o'), std::string::npos);
+    EXPECT_EQ(err.find_first_not_of('e'), std::string::npos);
+}
+
+TEST(ChildProcess, InterleavedWritesKeepTheirOrderPerStream) {
+    std::string out, err;
+    Args args{"sh", "-c", "for i in $(seq 1 2000); do echo o$i; echo e$i >&2; done"};
+    EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/sh", args.argv), 0);
+    std::string expectOut, expectErr;
+    for (int i = 1; i <= 2000; ++i) {
+        expectOut += "o" + std::to_string(i) + "\n";
+        expectErr += "e" + std::to_string(i) + "\n";
+    }
+    EXPECT_EQ(out, expectOut);
+    EXPECT_EQ(err, expectErr);
+}
+
+TEST(ChildProcess, ChildKilledBySignalGivesMinusOneAndKeepsText) {
+    std::string out, err;
+    Args args{"sh", "-c", "echo before; kill -9 $$"};
+    EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/sh", args.argv), -1);
+    EXPECT_EQ(out, "before\n");
+}
+
+TEST(ChildProcess, UnexecutablePathReportsExecFailureOnBothStreams) {
+    program_path = "/usr/sbin/verstally";
+    std::string out = "x", err;
+    Args args{"missing"};
+    EXPECT_EQ(forkExecvGetOutErr(out, err, "/nonexistent/tool", args.argv), 1);
+    const std::string message =
+        std::string("verstally: forkExecvPipes: execv() failed\nSystem error 2: ") + std::strerror(ENOENT) + "\n";
+    EXPECT_EQ(out, "x" + message);
+    EXPECT_EQ(err, message);
+    program_path = nullptr;
+}
+
+TEST(ChildProcess, EnvironmentEntriesOverrideInheritedValues) {
+    setenv("VERSTALLY_TEST_VAR", "parent", 1);
+    std::string out, err;
+    Args args{"sh", "-c", "echo $VERSTALLY_TEST_VAR-$VERSTALLY_OTHER"};
+    std::map<std::string, std::string> env{{"VERSTALLY_TEST_VAR", "child"}, {"VERSTALLY_OTHER", "x"}};
+    EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/sh", args.argv, static_cast<uid_t>(-1), env), 0);
+    EXPECT_EQ(out, "child-x\n");
+    EXPECT_STREQ(getenv("VERSTALLY_TEST_VAR"), "parent");
+}
+
+TEST(ChildProcess, DescriptorsAboveTwoAreClosedInTheChild) {
+    int extra = open("/dev/null", O_RDONLY);  // not close-on-exec
+    ASSERT_GE(extra, 3);
+    std::string out;
+    Args args{"sh", "-c", "ls /proc/self/fd | wc -l"};
+    forkExecvGetOutErr(out, "/bin/sh", args.argv);
+    close(extra);
+    // 0, 1, 2 and the descriptor ls uses for the directory.
+    EXPECT_EQ(out, "4\n");
+}
+
+TEST(ChildProcess, Dup2CustomSameDescriptorIsLeftAlone) {
+    int fd = open("/dev/null", O_RDONLY);
+    EXPECT_EQ(dup2Custom(fd, fd), fd);
+    EXPECT_NE(fcntl(fd, F_GETFD), -1);
+    close(fd);
+}
+
+TEST(ChildProcess, Dup2CustomMinusOneConnectsDevNull) {
+    Outcome r = captureInChild([] {
+        int saved = dup(1);
+        dup2Custom(-1, 1);
+        char path[64] = {};
+        readlink("/proc/self/fd/1", path, sizeof path - 1);
+        dup2(saved, 1);
+        std::printf("%s", path);
+    });
+    EXPECT_EQ(r.out, "/dev/null");
+}
+
+TEST(ChildProcess, ForkFailureThrowsAndLeaksNoDescriptor) {
+    SKIP_UNLESS_ROOT();
+    Outcome r = captureInChild([] {
+        const passwd* nobody = getpwnam("nobody");
+        struct rlimit none = {0, 0};
+        if (nobody == nullptr || setrlimit(RLIMIT_NPROC, &none) != 0 || setuid(nobody->pw_uid) != 0) {
+            std::printf("setup failed");
+            return;
+        }
+        int before = openDescriptorCount();
+        std::string out, err;
+        Args args{"true"};
+        try {
+            forkExecvGetOutErr(out, err, "/bin/true", args.argv);
+            std::printf("no exception");
+        } catch (const zev::ExSystemError<11>& e) {
+            std::printf("%s|%d", e.what(), openDescriptorCount() - before);
+        }
+    });
+    EXPECT_EQ(r.out, std::string("forkExecvPipes: fork() failed: ") + std::strerror(EAGAIN) + "|0");
+}
+
+TEST(ChildProcess, SetuidAppliesToTheChildOnly) {
+    SKIP_UNLESS_ROOT();
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    std::string out, err;
+    Args args{"id", "-u"};
+    EXPECT_EQ(forkExecvGetOutErr(out, err, "/usr/bin/id", args.argv, nobody->pw_uid), 0);
+    EXPECT_EQ(out, std::to_string(nobody->pw_uid) + "\n");
+    EXPECT_EQ(geteuid(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+#include "harness/sandbox.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Trees that a sandbox may lay its own files over. /etc is always overlaid,
+// so that a test can write there freely.
+const char* const OVERLAID_TREES[] = {"/etc", "/usr", "/var/lib/mysql", "/tmp"};
+
+[[noreturn]] void enterFailed(const char* what, const std::string& path) {
+    std::fprintf(stderr, "sandbox: %s %s: %s\n", what, path.c_str(), std::strerror(errno));
+    std::fflush(stderr);
+    _exit(125);
+}
+
+}  // namespace
+
+std::string toolBinary() { return VERSTALLY_TOOL_PATH; }
+
+Sandbox::Sandbox() {
+    char pattern[] = "/var/tmp/verstally-sandbox.XXXXXX";
+    const char* made = mkdtemp(pattern);
+    root_ = made != nullptr ? made : "/var/tmp/verstally-sandbox-failed";
+    chmod(root_.c_str(), 0755);
+    makeDir(productRoot() + "/tmp", 0755);
+}
+
+Sandbox::~Sandbox() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+std::string Sandbox::layerPath(const std::string& realPath) const { return root_ + realPath; }
+
+void Sandbox::makeDir(const std::string& realPath, mode_t mode) const {
+    std::string path = realPath.rfind(root_, 0) == 0 ? realPath : layerPath(realPath);
+    fs::create_directories(path);
+    chmod(path.c_str(), mode);
+}
+
+void Sandbox::writeFile(const std::string& realPath, const std::string& content, mode_t mode) const {
+    std::string path = realPath.rfind(root_, 0) == 0 ? realPath : layerPath(realPath);
+    fs::create_directories(fs::path(path).parent_path());
+    unlink(path.c_str());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    chmod(path.c_str(), mode);
+}
+
+void Sandbox::symlink(const std::string& target, const std::string& realPath) const {
+    std::string path = layerPath(realPath);
+    fs::create_directories(fs::path(path).parent_path());
+    unlink(path.c_str());
+    if (::symlink(target.c_str(), path.c_str()) != 0) std::perror("sandbox symlink");
+}
+
+std::string Sandbox::readFile(const std::string& realPath) const { return readWholeFile(layerPath(realPath)); }
+
+bool Sandbox::exists(const std::string& realPath) const {
+    struct stat st;
+    return lstat(layerPath(realPath).c_str(), &st) == 0;
+}
+
+void Sandbox::writeProductConf(const std::string& omit, const std::string& productRoot) const {
+    const std::string rootDir = productRoot.empty() ? this->productRoot() : productRoot;
+    const std::pair<const char*, std::string> keys[] = {
+        {"PRODUCT_ROOT_D", rootDir},
+        {"HTTPD_VHOSTS_D", "/var/www/vhosts"},
+        {"HTTPD_CONF_D", "/etc/apache2"},
+        {"HTTPD_BIN_D", "/usr/bin"},
+        {"QMAIL_ROOT_D", "/var/qmail"},
+        {"QMAIL_MAILNAMES_D", "/var/qmail/mailnames"},
+        {"FTPD_CONF", "/etc/proftpd.conf"},
+        {"FTPD_CONF_INC", "/etc/proftpd.include"},
+        {"FTPD_BIN_D", "/usr/bin"},
+        {"NAMED_RUN_ROOT_D", "/var/named/run-root"},
+        {"WEB_STAT", "/usr/bin/webalizer"},
+        {"LOGROTATE", "/usr/sbin/logrotate"},
+        {"MYSQL_VAR_D", "/var/lib/mysql"},
+        {"MYSQL_BIN_D", "/usr/bin"},
+        {"PGSQL_BIN_D", "/usr/lib/postgresql/bin"},
+        {"PGSQL_DATA_D", "/var/lib/postgresql/data"},
+        {"MAILMAN_ROOT_D", "/usr/lib/mailman"},
+        {"MAILMAN_VAR_D", "/var/lib/mailman"},
+        {"PRODUCT_RC_D", "/etc/init.d"},
+        {"DUMP_D", "/var/lib/zev/dumps"},
+        {"CATALINA_HOME", "/usr/share/tomcat4"},
+        {"DRWEB_ROOT_D", "/opt/drweb"},
+        {"DRWEB_ETC_D", "/etc/drweb"},
+    };
+    std::string text = "# product configuration\n";
+    for (const auto& key : keys) {
+        if (omit == key.first) continue;
+        text += std::string(key.first) + "\t" + key.second + "\n";
+    }
+    writeFile("/etc/zev/zev.conf", text);
+}
+
+void Sandbox::enter() const {
+    if (unshare(CLONE_NEWNS) != 0) enterFailed("unshare", "");
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) enterFailed("make private", "/");
+    for (const char* tree : OVERLAID_TREES) {
+        const std::string upper = layerPath(tree);
+        struct stat st;
+        bool wanted = std::strcmp(tree, "/etc") == 0 || stat(upper.c_str(), &st) == 0;
+        if (!wanted || stat(tree, &st) != 0) continue;
+        const std::string work = root_ + "/.work" + tree;
+        fs::create_directories(upper);
+        fs::create_directories(work);
+        const std::string options = "lowerdir=" + std::string(tree) + ",upperdir=" + upper + ",workdir=" + work;
+        if (mount("overlay", tree, "overlay", 0, options.c_str()) != 0) enterFailed("overlay", tree);
+    }
+    struct stat st;
+    const std::string proc = layerPath("/proc");
+    if (stat(proc.c_str(), &st) == 0 && mount(proc.c_str(), "/proc", nullptr, MS_BIND, nullptr) != 0)
+        enterFailed("bind", "/proc");
+}
+
+Outcome runInSandbox(const Sandbox& sandbox, const std::function<void()>& body) {
+    return captureInChild([&] {
+        sandbox.enter();
+        body();
+    });
+}
+
+int startTool(const Sandbox& sandbox, const ToolRun& run, const std::string& outPath, const std::string& errPath) {
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    sandbox.enter();
+    if (run.maxProcesses >= 0) {
+        struct rlimit limit = {static_cast<rlim_t>(run.maxProcesses), static_cast<rlim_t>(run.maxProcesses)};
+        setrlimit(RLIMIT_NPROC, &limit);
+    }
+    if (run.uid != 0 || run.gid != 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(run.gid) != 0 || setuid(run.uid) != 0) enterFailed("identity", "");
+    }
+    const std::string binary = toolBinary();
+    std::vector<std::string> args;
+    args.push_back(run.argv0.empty() ? binary : run.argv0);
+    args.insert(args.end(), run.args.begin(), run.args.end());
+    std::vector<char*> argv;
+    if (!run.noArguments)
+        for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envText = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+    for (const auto& entry : run.env) envText.push_back(entry.first + "=" + entry.second);
+    std::vector<char*> envp;
+    for (auto& entry : envText) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    execve(binary.c_str(), argv.data(), envp.data());
+    enterFailed("exec", binary);
+}
+
+Outcome runTool(const Sandbox& sandbox, const ToolRun& run) {
+    char outPattern[] = "/var/tmp/verstally-out.XXXXXX";
+    char errPattern[] = "/var/tmp/verstally-err.XXXXXX";
+    close(mkstemp(outPattern));
+    close(mkstemp(errPattern));
+    int pid = startTool(sandbox, run, outPattern, errPattern);
+    return collectChild(pid, outPattern, errPattern);
+}

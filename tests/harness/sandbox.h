@@ -1,0 +1,79 @@
+#ifndef VERSTALLY_TESTS_HARNESS_SANDBOX_H
+#define VERSTALLY_TESTS_HARNESS_SANDBOX_H
+
+#include <functional>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "harness/capture.h"
+
+/// Fixture files at the system's real paths, seen only by processes that
+/// enter the sandbox: a private mount namespace in which /etc, /usr,
+/// /var/lib/mysql and /tmp are overlays whose upper layers live in the
+/// sandbox directory, and /proc is replaced by the sandbox's own proc
+/// directory when the test provides one. Nothing of the machine changes.
+/// Entering needs root; tests call SKIP_UNLESS_ROOT first.
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    /// The sandbox directory (outside every overlaid tree).
+    const std::string& root() const { return root_; }
+    /// Where the file seen at `realPath` inside is kept outside.
+    std::string layerPath(const std::string& realPath) const;
+
+    /// Puts a file at `realPath` (parents created).
+    void writeFile(const std::string& realPath, const std::string& content, mode_t mode = 0644) const;
+    /// Puts a directory at `realPath`.
+    void makeDir(const std::string& realPath, mode_t mode = 0755) const;
+    /// Puts a symbolic link to `target` at `realPath`.
+    void symlink(const std::string& target, const std::string& realPath) const;
+    /// Content at `realPath` as left by the processes that ran inside.
+    std::string readFile(const std::string& realPath) const;
+    bool exists(const std::string& realPath) const;
+
+    /// Writes a product configuration with all 23 keys, PRODUCT_ROOT_D set
+    /// to `productRoot` (default: productRoot()), leaving out `omit`.
+    void writeProductConf(const std::string& omit = "", const std::string& productRoot = "") const;
+    /// A product root directory inside the sandbox (with var/ and tmp/).
+    std::string productRoot() const { return root_ + "/product"; }
+
+    /// Moves the calling process into the sandbox (call it in a child).
+    void enter() const;
+
+private:
+    std::string root_;
+};
+
+/// Options of a run of the built tool inside a sandbox.
+struct ToolRun {
+    std::vector<std::string> args;                 // after argv[0]
+    std::map<std::string, std::string> env;        // the whole environment besides PATH
+    uid_t uid = 0;                                 // identity to run as (0: as is)
+    gid_t gid = 0;
+    long maxProcesses = -1;                        // RLIMIT_NPROC, -1: unchanged
+    std::string argv0;                             // default: the binary's path
+    bool noArguments = false;                      // start with an empty argument vector
+};
+
+/// Runs the built verstally inside the sandbox; waits and captures.
+Outcome runTool(const Sandbox& sandbox, const ToolRun& run);
+/// Starts it without waiting; returns the pid (streams go to the paths).
+int startTool(const Sandbox& sandbox, const ToolRun& run, const std::string& outPath, const std::string& errPath);
+/// Runs `body` inside the sandbox in a forked child, captured.
+Outcome runInSandbox(const Sandbox& sandbox, const std::function<void()>& body);
+
+/// Path of the built tool.
+std::string toolBinary();
+
+#define SKIP_UNLESS_ROOT()                                                   \
+    do {                                                                     \
+        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces"; \
+    } while (0)
+
+#endif

@@ -1,0 +1,92 @@
+#include <cerrno>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "env/messages.h"
+#include "harness/capture.h"
+
+namespace {
+
+
+TEST(Messages, PrefixAndNewlineRuleOnBothStreams) {
+    Outcome r = captureInChild([] {
+        program_path = "/usr/sbin/verstally";
+        errno = 0;
+        emit_error("plain text", 0);
+        emit_error("ends in newline\n", 0);
+        emit_error("100% literal %s", 0);
+    });
+    const std::string expected =
+        "verstally: plain text\nverstally: ends in newline\nverstally: 100% literal %s\n";
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, expected);
+    EXPECT_EQ(r.out, expected);
+}
+
+TEST(Messages, NoPrefixWithoutProgramPathAndEmptyTextIsOneLine) {
+    Outcome r = captureInChild([] {
+        program_path = nullptr;
+        emit_error("bare", 0);
+        emit_error("", 0);
+    });
+    EXPECT_EQ(r.err, "bare\n\n");
+    EXPECT_EQ(r.out, "bare\n\n");
+}
+
+TEST(Messages, NonZeroExitCodeEndsTheProcess) {
+    Outcome r = captureInChild([] {
+        program_path = "verstally";
+        emit_error("fatal", 1);
+        emit_error("never printed", 0);
+    });
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "verstally: fatal\n");
+    EXPECT_EQ(r.err, "verstally: fatal\n");
+}
+
+TEST(Messages, ReportErrorAppendsSavedErrno) {
+    Outcome r = captureInChild([] {
+        program_path = "./bin/verstally";
+        errno = ENOENT;
+        report_error(0, "Error: %s not defined in product config file", "FTPD_BIN_D");
+        errno = 0;
+        report_error(0, "no errno %d", 7);
+        errno = EACCES;
+        report_error(3, "with newline\n");
+    });
+    const std::string expected = std::string("verstally: Error: FTPD_BIN_D not defined in product config file\n") +
+                                 "System error 2: " + std::strerror(ENOENT) + "\n" +
+                                 "verstally: no errno 7\n" +
+                                 "verstally: with newline\n\nSystem error 13: " + std::strerror(EACCES) + "\n";
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, expected);
+    EXPECT_EQ(r.out, expected);
+}
+
+TEST(Messages, LongMessagesAreNeverCut) {
+    const std::string longText(5000, 'x');
+    Outcome r = captureInChild([&] {
+        program_path = "verstally";
+        errno = EPERM;
+        report_error(0, "%s|end", longText.c_str());
+        errno = 0;
+        report_error(0, "%s%s", std::string(4090, 'y').c_str(), "123456");  // exactly 4096
+    });
+    const std::string expected = "verstally: " + longText + "|end\nSystem error 1: " + std::strerror(EPERM) +
+                                 "\nverstally: " + std::string(4090, 'y') + "123456\n";
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, expected);
+}
+
+TEST(Messages, SuffixThatCrossesTheBufferEndIsKeptWhole) {
+    Outcome r = captureInChild([] {
+        program_path = "verstally";
+        errno = EIO;
+        report_error(0, "%s", std::string(4090, 'z').c_str());
+    });
+    EXPECT_EQ(r.out, "verstally: " + std::string(4090, 'z') + "\nSystem error 5: " + std::strerror(EIO) + "\n");
+}
+
+}  // namespace

@@ -1,0 +1,145 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+
+#include "env/messages.h"
+#include "env/product_conf.h"
+#include "harness/sandbox.h"
+
+namespace {
+
+// Looks keys up against a configuration file holding `text`; prints
+// "key=[value]" or "key=<none>" per key.
+Outcome lookUp(const std::string& text, std::initializer_list<const char*> keys) {
+    Sandbox sandbox;
+    sandbox.writeFile("/etc/zev/zev.conf", text);
+    return runInSandbox(sandbox, [&] {
+        for (const char* key : keys) {
+            const char* value = get_conf_value(key);
+            std::printf("%s=%s\n", key, value ? ("[" + std::string(value) + "]").c_str() : "<none>");
+        }
+    });
+}
+
+TEST(ProductConf, KeyValueSyntax) {
+    SKIP_UNLESS_ROOT();
+    Outcome r = lookUp(
+        "PRODUCT_ROOT_D=/opt/x\n"
+        "  HTTPD_CONF_D \t /etc/a  \n"
+        "HTTPD_VHOSTS_D /var/www/vhosts #comment\n"
+        "DUMP_D /a b\n"
+        "PRODUCT_ROOT_D_OLD /old\n"
+        "QMAIL_ROOT_D\n"
+        "QMAIL_ROOT_D /q1\n"
+        "QMAIL_ROOT_D /q2\n"
+        "httpd_bin_d /lower\n",
+        {"PRODUCT_ROOT_D", "HTTPD_CONF_D", "HTTPD_VHOSTS_D", "DUMP_D", "QMAIL_ROOT_D", "HTTPD_BIN_D"});
+    EXPECT_EQ(r.out,
+              "PRODUCT_ROOT_D=<none>\n"
+              "HTTPD_CONF_D=[/etc/a]\n"
+              "HTTPD_VHOSTS_D=[/var/www/vhosts #comment]\n"
+              "DUMP_D=[/a b]\n"
+              "QMAIL_ROOT_D=[/q1]\n"
+              "HTTPD_BIN_D=<none>\n");
+}
+
+TEST(ProductConf, LineEndsAndLastLine) {
+    SKIP_UNLESS_ROOT();
+    Outcome r = lookUp("PRODUCT_ROOT_D\t/opt/x\r\nDUMP_D /d \r\nWEB_STAT /w  ", {"PRODUCT_ROOT_D", "DUMP_D", "WEB_STAT"});
+    EXPECT_EQ(r.out, "PRODUCT_ROOT_D=[/opt/x]\nDUMP_D=[/d]\nWEB_STAT=[/w  ]\n");
+}
+
+TEST(ProductConf, EmbeddedNulAndKeyAtEndOfData) {
+    SKIP_UNLESS_ROOT();
+    Outcome r = lookUp(std::string("A /a\0B /b\nLOGROTATE", 20), {"B", "LOGROTATE", "A"});
+    EXPECT_EQ(r.out, "B=[/b]\nLOGROTATE=<none>\nA=[/a]\n");
+}
+
+TEST(ProductConf, MissingOrEmptyFileFindsNothing) {
+    SKIP_UNLESS_ROOT();
+    Sandbox sandbox;
+    Outcome missing = runInSandbox(sandbox, [] { std::printf("%d", get_conf_value("PRODUCT_ROOT_D") == nullptr); });
+    EXPECT_EQ(missing.out, "1");
+    EXPECT_EQ(lookUp("", {"PRODUCT_ROOT_D"}).out, "PRODUCT_ROOT_D=<none>\n");
+}
+
+TEST(ProductConf, LoadSetsKeysAndDerivedPaths) {
+    SKIP_UNLESS_ROOT();
+    Sandbox sandbox;
+    sandbox.writeProductConf("", "/opt/zev");
+    Outcome r = runInSandbox(sandbox, [] {
+        load_product_conf();
+        const char* first = PRODUCT_ROOT_D;
+        load_product_conf();  // a second call changes nothing
+        std::printf("%s|%d|%s|%s|%s|%s|%s\n", PRODUCT_ROOT_D, first == PRODUCT_ROOT_D, DRWEB_ETC_D,
+                    PRODUCT_SETTINGS_FILE, DNS_UTILITY, SERVICE_CONF_UTILITY, CERTIFICATES_D);
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "/opt/zev|1|/etc/drweb|/opt/zev/admin/conf/settings|/opt/zev/admin/bin/zev-dns|"
+              "/opt/zev/admin/bin/zev-chkconfig|/opt/zev/var/certificates\n");
+}
+
+TEST(ProductConf, LongRootIsCutInFixedPathsOnly) {
+    SKIP_UNLESS_ROOT();
+    Sandbox sandbox;
+    const std::string root = "/" + std::string(5000, 'r');
+    sandbox.writeProductConf("", root);
+    Outcome r = runInSandbox(sandbox, [] {
+        load_product_conf();
+        std::printf("%zu %zu %zu", std::strlen(SERVICE_CONF_UTILITY), std::strlen(PRODUCT_SETTINGS_FILE),
+                    std::strlen(CERTIFICATES_D));
+    });
+    EXPECT_EQ(r.out, "4095 4095 5018");
+}
+
+// The first missing key in loading order is reported, with its own text.
+TEST(ProductConf, MissingKeyMessages) {
+    SKIP_UNLESS_ROOT();
+    struct Case {
+        const char* omit;
+        int errnoAtLoad;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"HTTPD_CONF_D", ENOENT, "verstally: Error: HTTPD_CONF_D not defined\n"},
+        {"FTPD_BIN_D", 0, "verstally: Error: FTPD_BIN_D not defined in product config file\n"},
+        {"FTPD_BIN_D", EACCES,
+         std::string("verstally: Error: FTPD_BIN_D not defined in product config file\nSystem error 13: ") +
+             std::strerror(EACCES) + "\n"},
+        {"MYSQL_BIN_D", 0, "verstally: Error: MYSQL_BIN_D not defined\n"},
+        {"MYSQL_BIN_D", ENOENT,
+         std::string("verstally: Error: MYSQL_BIN_D not defined\n\nSystem error 2: ") + std::strerror(ENOENT) + "\n"},
+        {"DRWEB_ETC_D", 0, "verstally: Error: DRWEB_ETC_D not defined\n"},
+    };
+    for (const Case& c : cases) {
+        Sandbox sandbox;
+        sandbox.writeProductConf(c.omit);
+        Outcome r = runInSandbox(sandbox, [&] {
+            program_path = "/usr/sbin/verstally";
+            get_conf_value("PRODUCT_ROOT_D");  // load first, so errno is ours
+            errno = c.errnoAtLoad;
+            load_product_conf();
+            std::printf("returned");
+        });
+        EXPECT_EQ(r.status, 1) << c.omit;
+        EXPECT_EQ(r.err, c.expected) << c.omit;
+        EXPECT_EQ(r.out, c.expected) << c.omit;
+    }
+}
+
+TEST(ProductConf, EmptyValueCountsAsMissing) {
+    SKIP_UNLESS_ROOT();
+    Sandbox sandbox;
+    sandbox.writeFile("/etc/zev/zev.conf", "PRODUCT_ROOT_D  ");
+    Outcome r = runInSandbox(sandbox, [] {
+        program_path = "verstally";
+        errno = 0;
+        load_product_conf();
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "verstally: Error: PRODUCT_ROOT_D not defined\n");
+}
+
+}  // namespace
