@@ -54,6 +54,9 @@ constexpr const char* PANEL_ACCOUNT = "zevadm";
 // --- Run time-out -------------------------------------------------------
 /// Seconds a database mode may run before it is ended.
 constexpr unsigned RUN_TIMEOUT_SECONDS = 300;
+/// Seconds the time-out waits for a safe point before it ends the process
+/// without counting itself.
+constexpr unsigned TIMEOUT_GRACE_SECONDS = 10;
 /// misc parameter counting the time-outs.
 constexpr const char* TIMEOUT_COUNTER_PARAM = "verstally_fails";
 

@@ -12,15 +12,12 @@
 #include "env/messages.h"
 #include "util/exceptions.h"
 
-volatile sig_atomic_t currentChildPid = 0;
-
 namespace {
 
 void (*waitInterruptHook)() = nullptr;
+volatile sig_atomic_t waitedChildren[MAX_WAITED_CHILDREN] = {};
 
-void interrupted() {
-    if (waitInterruptHook != nullptr) waitInterruptHook();
-}
+void interrupted() { childWaitInterrupted(); }
 
 void closeIfOpen(int& fd) {
     if (fd >= 0) close(fd);
@@ -32,12 +29,12 @@ int reap(pid_t child) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {
-            currentChildPid = 0;
+            unregisterWaitedChild(child);
             return -1;
         }
         interrupted();
     }
-    currentChildPid = 0;
+    unregisterWaitedChild(child);
     if (!WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
 }
@@ -45,6 +42,42 @@ int reap(pid_t child) {
 }  // namespace
 
 void setChildWaitInterruptHook(void (*hook)()) { waitInterruptHook = hook; }
+
+void childWaitInterrupted() {
+    if (waitInterruptHook != nullptr) waitInterruptHook();
+}
+
+void registerWaitedChild(pid_t child) {
+    for (auto& slot : waitedChildren) {
+        if (slot == 0) {
+            slot = static_cast<sig_atomic_t>(child);
+            return;
+        }
+    }
+}
+
+void unregisterWaitedChild(pid_t child) {
+    for (auto& slot : waitedChildren)
+        if (slot == static_cast<sig_atomic_t>(child)) slot = 0;
+}
+
+void reapWaitedChildren() {
+    for (auto& slot : waitedChildren) {
+        pid_t child = static_cast<pid_t>(slot);
+        if (child <= 0) continue;
+        kill(child, SIGKILL);
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        slot = 0;
+    }
+}
+
+void signalWaitedChildren(int signal) {
+    for (auto& slot : waitedChildren) {
+        pid_t child = static_cast<pid_t>(slot);
+        if (child > 0) kill(child, signal);
+    }
+}
 
 int dup2Custom(int source, int target) {
     if (source == target) return source;
@@ -129,7 +162,7 @@ int forkExecvGetOutErr(std::string& output, std::string& error, const std::strin
         }
         throw;
     }
-    currentChildPid = child;
+    registerWaitedChild(child);
     close(outPipe[1]);
     close(errPipe[1]);
 

@@ -38,12 +38,21 @@ int forkExecvGetOutErr(std::string& output, const std::string& path, const std::
 /// Closes every descriptor from 3 up, ignoring errors.
 void closeDescriptorsFrom3();
 
-/// The child forkExecvGetOutErr is collecting or waiting for; 0 when none.
-/// A signal handler may read it (to end that child).
-extern volatile sig_atomic_t currentChildPid;
+/// Children whose output or end the process is waiting for right now are
+/// registered, so that a signal handler can end them (a hung child must not
+/// outlive a run that gives up on it). At most MAX_WAITED_CHILDREN at once.
+constexpr int MAX_WAITED_CHILDREN = 4;
+void registerWaitedChild(pid_t child);
+void unregisterWaitedChild(pid_t child);
+/// Sends `signal` to every registered child. Async-signal-safe.
+void signalWaitedChildren(int signal);
+/// Kills and reaps every registered child, for a process about to give up.
+void reapWaitedChildren();
 
-/// Called each time a wait of forkExecvGetOutErr is interrupted by a signal,
-/// before the wait goes on. Null (the default) means nothing is called.
+/// Called each time a wait for a child is interrupted by a signal, before
+/// the wait goes on. Null (the default) means nothing is called.
 void setChildWaitInterruptHook(void (*hook)());
+/// Runs the hook; for every loop that waits for a child and meets EINTR.
+void childWaitInterrupted();
 
 #endif

@@ -1,0 +1,43 @@
+#ifndef VERSTALLY_COMPONENTS_TOOL_PROBE_H
+#define VERSTALLY_COMPONENTS_TOOL_PROBE_H
+
+#include <cstddef>
+#include <sys/types.h>
+
+namespace vonta {
+
+/// False when `path` cannot be stat'ed (the tool is absent). Ends the process
+/// with `badPermissionsFormat` (one %s: the path) when it is not a regular
+/// file with owner read and execute permission.
+bool toolPresent(const char* path, const char* badPermissionsFormat);
+
+/// Creates a pipe whose two ends are close-on-exec and numbered above 2, so
+/// that a child's rearranging of 0, 1 and 2 never touches them. Fatal
+/// "Unable to open pipe: %s\n" on failure.
+void openToolPipe(int fds[2]);
+
+/// Forks with buffered output flushed first; fatal "Unable to create
+/// child: %s\n" on failure. Returns the pid (0 in the child).
+pid_t forkTool();
+
+/// In a child: tells the parent, through the close-on-exec status pipe,
+/// that the tool could not be started. Call before reporting and exiting.
+void tellToolNotStarted(int statusWrite);
+
+/// In the parent: true when the child closed the status pipe by exec, false
+/// when it reported that the tool did not start. Closes `statusRead`.
+bool toolStarted(int statusRead);
+
+/// Reads `fd` to its end, keeping the first `size` bytes in `buffer` and
+/// dropping the rest, so a talkative tool can never block on a full pipe.
+/// Returns the number of bytes kept. Fatal "Unable to read program
+/// output: %s\n" on failure. Closes `fd`.
+std::size_t readToolOutput(int fd, char* buffer, std::size_t size);
+
+/// Waits for the child (also returning when it stops); fatal "Error occured
+/// during exec program: %s\n" on failure. The exit status is not examined.
+void waitForTool(pid_t child);
+
+}  // namespace vonta
+
+#endif
