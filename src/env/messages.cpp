@@ -13,6 +13,8 @@ const char* program_path = nullptr;
 
 namespace {
 
+void (*fatal_exit_hook)() = nullptr;
+
 void write_message(FILE* stream, const char* name, const char* text, std::size_t length) {
     if (name != nullptr) {
         std::fputs(name, stream);
@@ -38,8 +40,13 @@ void emit_error(const char* text, int exit_code) {
     std::size_t length = std::strlen(text);
     write_message(stderr, name, text, length);
     write_message(stdout, name, text, length);
-    if (exit_code != 0) std::exit(exit_code);
+    if (exit_code != 0) {
+        if (fatal_exit_hook != nullptr) fatal_exit_hook();
+        std::exit(exit_code);
+    }
 }
+
+void set_fatal_exit_hook(void (*hook)()) { fatal_exit_hook = hook; }
 
 void report_error(int exit_code, const char* format, ...) {
     const int saved_errno = errno;
