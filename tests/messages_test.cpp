@@ -90,3 +90,32 @@ TEST(Messages, SuffixThatCrossesTheBufferEndIsKeptWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Messages, FatalExitHookRunsFirstAndMayTakeOver) {
+    Outcome r = captureInChild([] {
+        program_path = "verstally";
+        set_fatal_exit_hook([] { emit_error("hook", 0); });
+        emit_error("warning", 0);  // no hook for warnings
+        emit_error("fatal", 1);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "verstally: warning\nverstally: hook\nverstally: fatal\n");
+
+    Outcome takeover = captureInChild([] {
+        program_path = "verstally";
+        set_fatal_exit_hook([] {
+            static bool once = false;
+            if (once) return;
+            once = true;
+            report_error(7, "taken over");
+        });
+        errno = 0;
+        report_error(1, "original");
+    });
+    EXPECT_EQ(takeover.status, 7);
+    EXPECT_EQ(takeover.out, "verstally: taken over\n");
+}
+
+}  // namespace

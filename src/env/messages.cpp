@@ -29,6 +29,7 @@ void write_message(FILE* stream, const char* name, const char* text, std::size_t
 }  // namespace
 
 void emit_error(const char* text, int exit_code) {
+    if (exit_code != 0 && fatal_exit_hook != nullptr) fatal_exit_hook();
     if (text == nullptr) text = "";
     // basename() may modify its argument: work on a copy of the stored path.
     char path_copy[TEXT_BUFFER_SIZE];
@@ -40,10 +41,7 @@ void emit_error(const char* text, int exit_code) {
     std::size_t length = std::strlen(text);
     write_message(stderr, name, text, length);
     write_message(stdout, name, text, length);
-    if (exit_code != 0) {
-        if (fatal_exit_hook != nullptr) fatal_exit_hook();
-        std::exit(exit_code);
-    }
+    if (exit_code != 0) std::exit(exit_code);
 }
 
 void set_fatal_exit_hook(void (*hook)()) { fatal_exit_hook = hook; }

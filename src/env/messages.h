@@ -15,10 +15,10 @@ void report_error(int exit_code, const char* format, ...) __attribute__((format(
 /// exit_code when it is non-zero.
 void emit_error(const char* text, int exit_code);
 
-/// Called by emit_error right before it ends the process with a non-zero
-/// exit code (after the message is written); the hook may end the process
-/// itself. Lets a pending run time-out take precedence over a failure it
-/// caused. Null (the default) means nothing is called.
+/// Called by emit_error first when it is given a non-zero exit code; the
+/// hook may end the process itself, and the message is then not written.
+/// Lets a pending run time-out take precedence over a failure it caused.
+/// Null (the default) means nothing is called.
 void set_fatal_exit_hook(void (*hook)());
 
 #endif
