@@ -92,6 +92,18 @@ constexpr const char* DPKG_QUERY_SHOW = "--show";
 constexpr const char* DPKG_QUERY_FORMAT = "--showformat=${Package}\n${Status}\n${Version}\n";
 /// Status word of an installed package.
 constexpr const char* DPKG_INSTALLED_STATUS = "installed";
+/// Alternatives of the "mysql" component; the first installed one counts.
+constexpr const char* MYSQL_SERVER_PACKAGE = "mysql-server";
+constexpr const char* MYSQL_SERVER_41_PACKAGE = "mysql-server-4.1";
+/// Alternatives of the "php" component; the first installed one counts.
+constexpr const char* PHP4_MODULE_PACKAGE = "libapache2-mod-php4";
+constexpr const char* PHP5_MODULE_PACKAGE = "libapache2-mod-php5";
+/// The "drweb" component needs all three; its version is the daemon's.
+constexpr const char* DRWEB_BASE_PACKAGE = "drweb-base";
+constexpr const char* DRWEB_UPDATER_PACKAGE = "drweb-updater";
+constexpr const char* DRWEB_DAEMON_PACKAGE = "drweb-daemon";
+/// The one package of the "coldfusion-support" component.
+constexpr const char* COLDFUSION_SUPPORT_PACKAGE = "libstdc++2.9-glibc2.1";
 
 // --- Vendor tools -------------------------------------------------------
 /// misc parameters naming the ColdFusion instance.
