@@ -83,6 +83,19 @@ constexpr const char* ENV_DB_NAME = "ZEV_DB_NAME";
 constexpr const char* ENV_DB_LOGIN = "ZEV_DB_LOGIN";
 constexpr const char* ENV_RUN_MODE = "ZEV_RUN_MODE";
 constexpr const char* ENV_MYSQL_UNIX_PORT = "MYSQL_UNIX_PORT";
+/// Run mode of a containerised panel whose database host is saved in the
+/// marker link.
+constexpr unsigned CONTAINER_RUN_MODE = 3;
+/// Highest run mode that ZEV_RUN_MODE may name.
+constexpr int MAX_RUN_MODE = 3;
+/// Per-container database name and login, formatted with the container id.
+constexpr const char* CONTAINER_DB_NAME_FORMAT = "zev%ld";
+constexpr const char* CONTAINER_DB_LOGIN_FORMAT = "admin%ld";
+/// Section of /etc/my.cnf that names the server's socket, and its option.
+constexpr const char* MYSQL_SERVER_SECTION = "[mysqld]";
+constexpr const char* MYSQL_SOCKET_OPTION = "socket";
+/// Sent on every new connection.
+constexpr const char* FOREIGN_KEY_CHECKS_OFF = "set foreign_key_checks=0";
 
 // --- Package database ---------------------------------------------------
 /// The Debian package database query program.

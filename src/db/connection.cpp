@@ -1,0 +1,95 @@
+#include "db/connection.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "db/env_values.h"
+#include "env/constants.h"
+#include "env/messages.h"
+
+namespace {
+
+/// The password file's content (one read of at most 4096 bytes, one
+/// trailing "\n" dropped) in `password`; false with the reason in `message`.
+bool read_password(char (&password)[TEXT_BUFFER_SIZE + 1], char* message, std::size_t message_size) {
+    int fd = open(ADMIN_PASSWORD_FILE, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::snprintf(message, message_size, "db_connect: Unable to open admin password file %s: %s",
+                      ADMIN_PASSWORD_FILE, std::strerror(errno));
+        return false;
+    }
+    ssize_t length;
+    do {
+        length = read(fd, password, TEXT_BUFFER_SIZE);
+    } while (length < 0 && errno == EINTR);
+    if (length < 0) {
+        const int saved_errno = errno;
+        close(fd);
+        std::snprintf(message, message_size, "db_connect: Unable to read admin password file %s: %s",
+                      ADMIN_PASSWORD_FILE, std::strerror(saved_errno));
+        return false;
+    }
+    close(fd);
+    if (length > 0 && password[length - 1] == '\n') --length;
+    password[length] = '\0';
+    return true;
+}
+
+}  // namespace
+
+MYSQL* db_connect(char* message, std::size_t message_size) {
+    // snprintf with size 0 writes nothing, so a missing buffer is harmless.
+    char ignored[1];
+    if (message == nullptr) {
+        message = ignored;
+        message_size = sizeof ignored;
+    }
+    if (message_size > 0) message[0] = '\0';
+
+    char password[TEXT_BUFFER_SIZE + 1];
+    if (!read_password(password, message, message_size)) return nullptr;
+
+    apply_container_mode();
+
+    const char* host = env_value_or_null(ENV_DB_HOST);
+    if (host == nullptr) host = DEFAULT_DB_HOST;
+    const unsigned port = env_unsigned(ENV_DB_PORT);
+    const char* database = env_value_or_null(ENV_DB_NAME);
+    if (database == nullptr) database = DEFAULT_DB_NAME;
+    const char* login = env_value_or_null(ENV_DB_LOGIN);
+    if (login == nullptr) login = DEFAULT_DB_LOGIN;
+
+    const char* socket = find_mysql_socket();
+    // The client library reads MYSQL_UNIX_PORT only once, when it is first
+    // initialised; passing the value makes the variable's current value
+    // count, also after the environment has changed.
+    if (socket == nullptr) socket = env_value_or_null(ENV_MYSQL_UNIX_PORT);
+
+    MYSQL* connection = mysql_init(nullptr);
+    if (connection == nullptr) {
+        std::snprintf(message, message_size, "db_connect: insufficient memory to allocate new object.");
+        std::memset(password, 0, sizeof password);
+        return nullptr;
+    }
+    MYSQL* connected = mysql_real_connect(connection, host, login, password, database, port, socket, 0);
+    std::memset(password, 0, sizeof password);
+    if (connected == nullptr) {
+        std::snprintf(message, message_size, "db_connect: failed to connect to database: Error: %s",
+                      mysql_error(connection));
+        mysql_close(connection);
+        return nullptr;
+    }
+    mysql_real_query(connection, FOREIGN_KEY_CHECKS_OFF, std::strlen(FOREIGN_KEY_CHECKS_OFF));
+    return connection;
+}
+
+MYSQL* open_panel_db() {
+    char message[DB_MESSAGE_BUFFER_SIZE];
+    MYSQL* connection = db_connect(message, sizeof message);
+    if (connection == nullptr) emit_error(message, 0);
+    return connection;
+}

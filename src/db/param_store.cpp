@@ -1,0 +1,188 @@
+#include "db/param_store.h"
+
+#include <cstring>
+
+#include "db/statement.h"
+#include "env/constants.h"
+#include "env/messages.h"
+
+namespace {
+
+const char* const READER_CONNECT_FAILURE = "Unable to connect to the mysql database\n";
+const char* const WRITER_CONNECT_FAILURE = "Unable to connect to mysql database\n";
+
+/// The readers' shared result.
+char value_buffer[TEXT_BUFFER_SIZE];
+
+const char* reader_failed(const std::string& message) {
+    value_buffer[0] = '\0';
+    emit_error(message.c_str(), 0);
+    return nullptr;
+}
+
+/// What a writer does once its arguments have passed: open the connection
+/// when none is given, format with `format` and the escaped id (`id`, may
+/// be null when the statement has none) and the checked texts, send.
+/// `action`, `direction` and `table` fill the failure message, e.g.
+/// "Unable to put parameter %s into misc: %s".
+class Writer {
+public:
+    Writer(const char* action, const char* direction, const char* table, const char* name, MYSQL* given)
+        : action_(action), direction_(direction), table_(table), name_(name),
+          connection_(given, QueryConnection::Opener::OpenPanelDb, WRITER_CONNECT_FAILURE) {}
+
+    bool ok() const { return connection_.ok(); }
+    std::string escape(const char* id) const { return escape_sql_value(connection_.get(), id); }
+
+    /// Sends the statement formatted into `statement` (`fits` false when it
+    /// would not fit whole).
+    int send(const char* statement, bool fits) {
+        if (!fits) return fail(STATEMENT_TOO_LONG);
+        if (mysql_real_query(connection_.get(), statement, std::strlen(statement)) != 0)
+            return fail(mysql_error(connection_.get()));
+        return 0;
+    }
+
+private:
+    int fail(const char* reason) {
+        std::string message =
+            format_text("Unable to %s parameter %s %s %s: %s", action_, name_, direction_, table_, reason);
+        emit_error(message.c_str(), 0);
+        return -1;
+    }
+
+    const char* action_;
+    const char* direction_;
+    const char* table_;
+    const char* name_;
+    QueryConnection connection_;
+};
+
+}  // namespace
+
+bool is_sql_safe(const char* text) { return text == nullptr || std::strpbrk(text, "\"'\\") == nullptr; }
+
+const char* query_single_value(const char* statement, MYSQL* connection) {
+    if (statement == nullptr) return reader_failed("Unable to query parameter: no statement given\n");
+    QueryConnection use(connection, QueryConnection::Opener::DbConnect, READER_CONNECT_FAILURE);
+    if (!use.ok()) return nullptr;
+    MYSQL* db = use.get();
+
+    // Sent whole: the statement is never cut to a buffer's size.
+    if (mysql_real_query(db, statement, std::strlen(statement)) != 0)
+        return reader_failed(format_text("Unable to query parameter by query %s: %s\n", statement, mysql_error(db)));
+    MYSQL_RES* result = mysql_store_result(db);
+    if (result == nullptr) {
+        const char* reason = mysql_errno(db) != 0 ? mysql_error(db) : "the statement returned no result set";
+        return reader_failed(format_text("Unable to query parameter by query %s: %s\n", statement, reason));
+    }
+    MYSQL_ROW row = mysql_fetch_row(result);
+    if (row != nullptr && row[0] != nullptr) {
+        // A value longer than the buffer is cut; a value is not a statement.
+        unsigned long* lengths = mysql_fetch_lengths(result);
+        std::size_t length = lengths != nullptr ? lengths[0] : std::strlen(row[0]);
+        if (length > sizeof value_buffer - 1) length = sizeof value_buffer - 1;
+        std::memcpy(value_buffer, row[0], length);
+        value_buffer[length] = '\0';
+    } else {
+        value_buffer[0] = '\0';
+    }
+    mysql_free_result(result);
+    return value_buffer;
+}
+
+const char* get_value_by_key(const char* key_value, const char* table, const char* key_column,
+                             const char* selected_column, MYSQL* connection) {
+    if (key_value == nullptr) return reader_failed("Unable to query parameter: no key given\n");
+    for (const char* name : {table, key_column, selected_column}) {
+        if (!is_sql_identifier(name))
+            return reader_failed(format_text("Unable to query parameter: '%s' is not a table or column name\n",
+                                             name != nullptr ? name : ""));
+    }
+    QueryConnection use(connection, QueryConnection::Opener::DbConnect, READER_CONNECT_FAILURE);
+    if (!use.ok()) return nullptr;
+    const std::string key = escape_sql_value(use.get(), key_value);
+    char statement[TEXT_BUFFER_SIZE];
+    if (!format_statement(statement, sizeof statement, "select %s from %s where %s='%s'", selected_column, table,
+                          key_column, key.c_str()))
+        return reader_failed(format_text("Unable to query %s from %s: %s\n", selected_column, table, STATEMENT_TOO_LONG));
+    return query_single_value(statement, use.get());
+}
+
+const char* get_dom_htype(const char* dom_id, MYSQL* connection) {
+    return get_value_by_key(dom_id, "domains", "id", "htype", connection);
+}
+
+const char* get_misc_param(const char* param, MYSQL* connection) {
+    return get_value_by_key(param, "misc", "param", "val", connection);
+}
+
+int put_misc_param(const char* param, const char* val, MYSQL* connection) {
+    if (param == nullptr || !is_sql_safe(param) || !is_sql_safe(val)) return -1;
+    Writer writer("put", "into", "misc", param, connection);
+    if (!writer.ok()) return -1;
+    char statement[TEXT_BUFFER_SIZE];
+    const bool fits =
+        val != nullptr
+            ? format_statement(statement, sizeof statement, "replace into misc (param, val) values('%s', '%s')", param, val)
+            : format_statement(statement, sizeof statement, "replace into misc (param) values('%s')", param);
+    return writer.send(statement, fits);
+}
+
+int put_dom_param(const char* dom_id, const char* param, const char* val, MYSQL* connection) {
+    if (dom_id == nullptr || param == nullptr || val == nullptr || !is_sql_safe(param) || !is_sql_safe(val)) return -1;
+    Writer writer("put", "into", "dom_param", param, connection);
+    if (!writer.ok()) return -1;
+    char statement[TEXT_BUFFER_SIZE];
+    const bool fits = format_statement(statement, sizeof statement,
+                                       "replace into dom_param (dom_id, param, val) values('%s', '%s', '%s')",
+                                       writer.escape(dom_id).c_str(), param, val);
+    return writer.send(statement, fits);
+}
+
+int put_parameter(const char* id, const char* parameter, const char* value, MYSQL* connection) {
+    if (id == nullptr || parameter == nullptr || value == nullptr || !is_sql_safe(parameter) || !is_sql_safe(value))
+        return -1;
+    Writer writer("put", "into", "Parameters", parameter, connection);
+    if (!writer.ok()) return -1;
+    char statement[TEXT_BUFFER_SIZE];
+    const bool fits = format_statement(statement, sizeof statement,
+                                       "replace into Parameters (id, parameter, value) values('%s', '%s', '%s')",
+                                       writer.escape(id).c_str(), parameter, value);
+    return writer.send(statement, fits);
+}
+
+int delete_misc_param(const char* param, MYSQL* connection) {
+    if (param == nullptr || !is_sql_safe(param)) return -1;
+    Writer writer("delete", "from", "misc", param, connection);
+    if (!writer.ok()) return -1;
+    char statement[TEXT_BUFFER_SIZE];
+    const bool fits = format_statement(statement, sizeof statement, "delete from misc where param='%s'", param);
+    return writer.send(statement, fits);
+}
+
+int delete_dom_param(const char* dom_id, const char* param, MYSQL* connection) {
+    if (dom_id == nullptr || param == nullptr || !is_sql_safe(param)) return -1;
+    Writer writer("delete", "from", "dom_param", param, connection);
+    if (!writer.ok()) return -1;
+    char statement[TEXT_BUFFER_SIZE];
+    const bool fits = format_statement(statement, sizeof statement, "delete from dom_param where dom_id='%s' and param='%s'",
+                                       writer.escape(dom_id).c_str(), param);
+    return writer.send(statement, fits);
+}
+
+int delete_parameter(const char* id, const char* parameter, const char* value, MYSQL* connection) {
+    if (id == nullptr || parameter == nullptr || !is_sql_safe(parameter) || !is_sql_safe(value)) return -1;
+    Writer writer("delete", "from", "Parameters", parameter, connection);
+    if (!writer.ok()) return -1;
+    const std::string escaped_id = writer.escape(id);
+    char statement[TEXT_BUFFER_SIZE];
+    const bool fits =
+        value != nullptr
+            ? format_statement(statement, sizeof statement,
+                               "delete from Parameters where id='%s' and parameter='%s' and value='%s'",
+                               escaped_id.c_str(), parameter, value)
+            : format_statement(statement, sizeof statement, "delete from Parameters where id='%s' and parameter='%s'",
+                               escaped_id.c_str(), parameter);
+    return writer.send(statement, fits);
+}

@@ -1,0 +1,80 @@
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "db/connection.h"
+#include "db/env_values.h"
+#include "env/constants.h"
+
+namespace {
+
+bool is_socket(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+const char* skip_blanks(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    return text;
+}
+
+/// Reads one line into `line`; the part of a longer line that does not
+/// fit is dropped, so that it cannot pass for a line of its own.
+bool read_line(FILE* file, char (&line)[TEXT_BUFFER_SIZE]) {
+    if (std::fgets(line, sizeof line, file) == nullptr) return false;
+    std::size_t length = std::strlen(line);
+    if (length > 0 && line[length - 1] != '\n' && !std::feof(file)) {
+        int c;
+        while ((c = std::fgetc(file)) != EOF && c != '\n') {
+        }
+    }
+    return true;
+}
+
+/// The first socket line of the server section of my.cnf, copied into
+/// `found` when it names a socket.
+bool socket_from_conf(char (&found)[TEXT_BUFFER_SIZE]) {
+    FILE* conf = std::fopen(MYSQL_CONF_FILE, "re");
+    if (conf == nullptr) return false;
+    const std::size_t section_length = std::strlen(MYSQL_SERVER_SECTION);
+    const std::size_t option_length = std::strlen(MYSQL_SOCKET_OPTION);
+    bool inside = false;
+    bool taken = false;
+    char line[TEXT_BUFFER_SIZE];
+    while (read_line(conf, line)) {
+        const char* text = skip_blanks(line);
+        if (*text == '\0' || *text == '#' || *text == ';') continue;
+        if (!inside) {
+            if (std::strncmp(text, MYSQL_SERVER_SECTION, section_length) == 0) inside = true;
+            continue;
+        }
+        if (*text == '[') break;
+        if (std::strncmp(text, MYSQL_SOCKET_OPTION, option_length) != 0) continue;
+        // Only the first socket line of the section counts, usable or not.
+        const char* equals = std::strchr(text + option_length, '=');
+        if (equals == nullptr) break;
+        const char* value = skip_blanks(equals + 1);
+        if (*value == '\0') break;
+        std::size_t length = 0;
+        while (value[length] != '\0' && !std::isspace(static_cast<unsigned char>(value[length]))) ++length;
+        std::snprintf(found, sizeof found, "%.*s", static_cast<int>(length), value);
+        taken = is_socket(found);
+        break;
+    }
+    std::fclose(conf);
+    return taken;
+}
+
+}  // namespace
+
+const char* find_mysql_socket() {
+    if (env_value_or_null(ENV_MYSQL_UNIX_PORT) != nullptr) return nullptr;
+    static char from_conf[TEXT_BUFFER_SIZE];
+    errno = 0;
+    if (socket_from_conf(from_conf)) return from_conf;
+    if (is_socket(MYSQL_SOCKET_FALLBACK_1)) return MYSQL_SOCKET_FALLBACK_1;
+    if (is_socket(MYSQL_SOCKET_FALLBACK_2)) return MYSQL_SOCKET_FALLBACK_2;
+    return nullptr;
+}

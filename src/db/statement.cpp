@@ -1,0 +1,87 @@
+#include "db/statement.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "db/connection.h"
+#include "env/constants.h"
+#include "env/messages.h"
+
+const char* const STATEMENT_TOO_LONG = "the statement would exceed 4095 characters and was not sent";
+
+QueryConnection::QueryConnection(MYSQL* given, Opener opener, const char* failure_text, int exit_code)
+    : connection_(given), owned_(false) {
+    if (connection_ != nullptr) return;
+    if (opener == Opener::DbConnect) {
+        char message[DB_MESSAGE_BUFFER_SIZE];
+        connection_ = db_connect(message, sizeof message);
+        if (connection_ == nullptr) emit_error(message, 0);
+    } else {
+        connection_ = open_panel_db();
+    }
+    if (connection_ == nullptr) {
+        emit_error(failure_text, exit_code);
+        return;
+    }
+    owned_ = true;
+}
+
+QueryConnection::~QueryConnection() {
+    if (owned_) mysql_close(connection_);
+}
+
+std::string escape_sql_value(MYSQL* connection, const char* value) {
+    if (value == nullptr) return std::string();
+    const std::size_t length = std::strlen(value);
+    // The library's worst case: every byte escaped, plus the terminator.
+    std::string escaped(2 * length + 1, '\0');
+    unsigned long written = mysql_real_escape_string(connection, &escaped[0], value, length);
+    if (written == static_cast<unsigned long>(-1)) {
+        // Only possible with a multi-byte character set the value does not
+        // fit; the client-side escape of every quote is still safe then.
+        written = mysql_escape_string(&escaped[0], value, length);
+    }
+    escaped.resize(written);
+    return escaped;
+}
+
+bool is_sql_identifier(const char* name) {
+    if (name == nullptr || *name == '\0') return false;
+    for (const char* c = name; *c != '\0'; ++c) {
+        const bool letter = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z');
+        const bool digit = *c >= '0' && *c <= '9';
+        if (!letter && !digit && *c != '_' && *c != '$' && *c != '.') return false;
+    }
+    return true;
+}
+
+bool format_statement(char* buffer, std::size_t size, const char* format, ...) {
+    if (buffer == nullptr || size == 0) return false;
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(buffer, size, format, args);
+    va_end(args);
+    if (length < 0 || static_cast<std::size_t>(length) >= size) {
+        buffer[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+std::string format_text(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(&text[0], text.size(), format, again);
+        text.resize(static_cast<std::size_t>(length));
+    }
+    va_end(again);
+    return text;
+}

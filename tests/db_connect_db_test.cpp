@@ -1,0 +1,247 @@
+// The connection routine against the private server: which route it takes
+// (socket variable, my.cnf, fallback sockets, TCP), the password file, the
+// environment and container mode.
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "db/connection.h"
+#include "env/constants.h"
+#include "env/messages.h"
+#include "harness/database.h"
+#include "harness/sandbox.h"
+
+namespace {
+
+/// Runs find_mysql_socket and db_connect inside `sandbox` under `env` and
+/// prints "socket=<answer>" and then, on success,
+/// "db=<database> user=<login@host> via=<route> fk=<foreign_key_checks>",
+/// else "fail=<message>".
+Outcome connectIn(const Sandbox& sandbox, const std::map<std::string, std::string>& env,
+                  const std::function<void()>& before = {}) {
+    return runInSandbox(sandbox, [&] {
+        applyDatabaseEnv(env);
+        if (before) before();
+        const char* socket = find_mysql_socket();
+        std::printf("socket=%s\n", socket != nullptr ? socket : "<none>");
+        char message[DB_MESSAGE_BUFFER_SIZE];
+        MYSQL* db = db_connect(message, sizeof message);
+        if (db == nullptr) {
+            std::printf("fail=%s\n", message);
+            return;
+        }
+        const char* sql = "select database(), current_user(), @@foreign_key_checks";
+        if (mysql_query(db, sql) != 0) {
+            std::printf("query failed: %s\n", mysql_error(db));
+            return;
+        }
+        MYSQL_RES* result = mysql_store_result(db);
+        MYSQL_ROW row = mysql_fetch_row(result);
+        std::printf("db=%s user=%s via=%s fk=%s\n", row[0], row[1], mysql_get_host_info(db), row[2]);
+        mysql_free_result(result);
+        mysql_close(db);
+    });
+}
+
+std::string connected(const std::string& db, const std::string& user, bool socket) {
+    return "db=" + db + " user=" + user + " via=" + (socket ? "Localhost via UNIX socket" : "127.0.0.1 via TCP/IP") +
+           " fk=0\n";
+}
+
+// First in this file: it must be the first user of the client library in
+// its process (as under ctest, which runs each test in a process of its
+// own), since the library reads MYSQL_TCP_PORT once, when it initialises.
+TEST(DbConnectPort, PortThatIsNoNumberIsTheLibraryDefault) {
+    SKIP_UNLESS_ROOT();
+    // Port 0 leaves the choice to the client library, whose default comes
+    // from MYSQL_TCP_PORT: point that at the server.
+    const std::string port = std::to_string(databaseFacts().port);
+    setenv("MYSQL_TCP_PORT", port.c_str(), 1);
+    TestDatabase db;
+    Sandbox sandbox;
+    writePasswordFile(sandbox, "\n");
+    auto env = db.tcpEnv();
+    for (const char* value : {"x", "", "-1", "99999999999999999999"}) {
+        env["ZEV_DB_PORT"] = value;
+        EXPECT_EQ(connectIn(sandbox, env).out, "socket=<none>\n" + connected(db.name(), "admin@%", false)) << value;
+    }
+    // A number is the port, whatever the library's default.
+    DeadServer dead;
+    env["ZEV_DB_PORT"] = " " + port + "trailing";
+    Outcome r = connectIn(sandbox, env, [&] { setenv("MYSQL_TCP_PORT", std::to_string(dead.port()).c_str(), 1); });
+    EXPECT_EQ(r.out, "socket=<none>\n" + connected(db.name(), "admin@%", false));
+    env["ZEV_DB_PORT"] = std::to_string(dead.port());
+    r = connectIn(sandbox, env);
+    EXPECT_EQ(r.out.rfind("socket=<none>\nfail=db_connect: failed to connect to database: Error: Can't connect to "
+                          "server on '127.0.0.1' (",
+                          0),
+              0u)
+        << r.out;
+}
+
+class DbConnect : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+        writePasswordFile(sandbox, "\n");
+    }
+    TestDatabase db;
+    Sandbox sandbox;
+    DeadServer dead;
+    const std::string realSocket = databaseFacts().socket;
+};
+
+TEST_F(DbConnect, UnixPortVariableWinsOverMyCnf) {
+    sandbox.writeFile("/etc/my.cnf", "[mysqld]\nsocket=" + dead.socketPath() + "\n");
+    sandbox.symlink(dead.socketPath(), "/var/lib/mysql/mysql.sock");
+    EXPECT_EQ(connectIn(sandbox, db.socketEnv()).out, "socket=<none>\n" + connected(db.name(), "admin@localhost", true));
+
+    // An empty ZEV_DB_HOST is no host: localhost, through the socket.
+    auto env = db.socketEnv();
+    env["ZEV_DB_HOST"] = "";
+    EXPECT_EQ(connectIn(sandbox, env).out, "socket=<none>\n" + connected(db.name(), "admin@localhost", true));
+}
+
+TEST_F(DbConnect, ServerSectionOfMyCnfNamesTheSocket) {
+    sandbox.writeFile("/etc/my.cnf", "[client]\nsocket = " + dead.socketPath() + "\n\n[mysqld]\n# the server\nsocket = " +
+                                         realSocket + "\n");
+    sandbox.symlink(dead.socketPath(), "/var/lib/mysql/mysql.sock");
+    EXPECT_EQ(connectIn(sandbox, {{"ZEV_DB_NAME", db.name()}}).out,
+              "socket=" + realSocket + "\n" + connected(db.name(), "admin@localhost", true));
+}
+
+TEST_F(DbConnect, FallbackSocketsWhenMyCnfHasNone) {
+    // The first fallback, after a my.cnf socket line that names no socket.
+    sandbox.writeFile("/etc/my.cnf", "[mysqld]\nsocket=/etc/zev/.zev.shadow\n");
+    sandbox.symlink(realSocket, "/var/lib/mysql/mysql.sock");
+    sandbox.symlink(dead.socketPath(), "/tmp/mysql.sock");
+    EXPECT_EQ(connectIn(sandbox, {{"ZEV_DB_NAME", db.name()}}).out,
+              "socket=/var/lib/mysql/mysql.sock\n" + connected(db.name(), "admin@localhost", true));
+
+    // The second, when the first is no socket.
+    Sandbox second;
+    writePasswordFile(second);
+    second.writeFile("/var/lib/mysql/mysql.sock", "");
+    second.symlink(realSocket, "/tmp/mysql.sock");
+    EXPECT_EQ(connectIn(second, {{"ZEV_DB_NAME", db.name()}}).out,
+              "socket=/tmp/mysql.sock\n" + connected(db.name(), "admin@localhost", true));
+}
+
+TEST_F(DbConnect, HostAndPortGoOverTcp) {
+    sandbox.symlink(dead.socketPath(), "/var/lib/mysql/mysql.sock");
+    EXPECT_EQ(connectIn(sandbox, db.tcpEnv()).out,
+              "socket=/var/lib/mysql/mysql.sock\n" + connected(db.name(), "admin@%", false));
+}
+
+TEST_F(DbConnect, PasswordFileDropsOneNewlineOnly) {
+    // Logins of this test whose passwords end in "\r", in "\n", or are empty.
+    const std::string password = databaseFacts().password;
+    struct Case {
+        std::string login, password, file;
+    } cases[] = {
+        {"cr_" + db.name(), password + "\r", password + "\r\n"},
+        {"nl_" + db.name(), password + "\n", password + "\n\n"},
+        {"no_" + db.name(), "", ""},
+    };
+    for (const Case& c : cases) {
+        db.exec("CREATE USER '" + c.login + "'@'localhost' IDENTIFIED BY " + db.root().quote(c.password));
+        db.exec("GRANT ALL ON " + db.name() + ".* TO '" + c.login + "'@'localhost'");
+    }
+    for (const Case& c : cases) {
+        sandbox.writeFile("/etc/zev/.zev.shadow", c.file, 0600);
+        auto env = db.socketEnv();
+        env["ZEV_DB_LOGIN"] = c.login;
+        EXPECT_EQ(connectIn(sandbox, env).out, "socket=<none>\n" + connected(db.name(), c.login + "@localhost", true));
+    }
+    for (const Case& c : cases) db.exec("DROP USER '" + c.login + "'@'localhost'");
+
+    // "\r\n": the "\r" stays, so admin's password does not match.
+    sandbox.writeFile("/etc/zev/.zev.shadow", password + "\r\n", 0600);
+    EXPECT_EQ(connectIn(sandbox, db.socketEnv()).out,
+              "socket=<none>\nfail=db_connect: failed to connect to database: Error: Access denied for user "
+              "'admin'@'localhost' (using password: YES)\n");
+}
+
+TEST_F(DbConnect, PasswordFileMissingOrUnreadable) {
+    Sandbox missing;
+    missing.makeDir("/etc/zev");
+    EXPECT_EQ(connectIn(missing, db.socketEnv()).out,
+              "socket=<none>\nfail=db_connect: Unable to open admin password file /etc/zev/.zev.shadow: No such file "
+              "or directory\n");
+    Sandbox directory;
+    directory.makeDir("/etc/zev/.zev.shadow");
+    EXPECT_EQ(connectIn(directory, db.socketEnv()).out,
+              "socket=<none>\nfail=db_connect: Unable to read admin password file /etc/zev/.zev.shadow: Is a "
+              "directory\n");
+}
+
+TEST_F(DbConnect, MessageIsCutToTheBufferSize) {
+    Outcome r = runInSandbox(sandbox, [&] {
+        applyDatabaseEnv(dead.tcpEnv());
+        char message[20];
+        std::memset(message, 'z', sizeof message);
+        MYSQL* none = db_connect(message, 12);
+        std::printf("%d [%s] %c", none == nullptr, message, message[12]);
+    });
+    EXPECT_EQ(r.out, "1 [db_connect:] z");
+}
+
+TEST_F(DbConnect, OpenPanelDbWarnsAndReturnsNone) {
+    sandbox.writeFile("/etc/zev/.zev.shadow", "wrong\n", 0600);
+    Outcome r = runInSandbox(sandbox, [&] {
+        program_path = "/opt/zev/verstally";
+        applyDatabaseEnv(db.socketEnv());
+        MYSQL* none = open_panel_db();
+        std::printf("result=%s\n", none == nullptr ? "none" : "connection");
+    });
+    const std::string line =
+        "verstally: db_connect: failed to connect to database: Error: Access denied for user 'admin'@'localhost' "
+        "(using password: YES)\n";
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, line);
+    EXPECT_EQ(r.out, line + "result=none\n");
+}
+
+TEST_F(DbConnect, ContainerSevenUsesItsOwnDatabaseAndLogin) {
+    db.exec("DROP DATABASE IF EXISTS zev7");
+    db.exec("DROP USER IF EXISTS 'admin7'@'%'");
+    db.exec("CREATE DATABASE zev7");
+    db.exec("CREATE USER 'admin7'@'%' IDENTIFIED BY " + db.root().quote(databaseFacts().password));
+    db.exec("GRANT ALL ON zev7.* TO 'admin7'@'%'");
+    sandbox.symlink("127.0.0.1", "/etc/zev/qv_mode");
+    sandbox.writeFile("/proc/qv/veinfo", "7 0 0\n");
+    Outcome r = connectIn(sandbox, {{"ZEV_DB_PORT", std::to_string(databaseFacts().port)}});
+    db.exec("DROP DATABASE zev7");
+    db.exec("DROP USER 'admin7'@'%'");
+    EXPECT_EQ(r.out, "socket=<none>\n" + connected("zev7", "admin7@%", false));
+}
+
+TEST_F(DbConnect, ContainerZeroKeepsTheDefaults) {
+    sandbox.symlink("127.0.0.1", "/etc/zev/qv_mode");
+    sandbox.writeFile("/proc/qv/veinfo", "0 7\n");
+    EXPECT_EQ(connectIn(sandbox, {{"ZEV_DB_PORT", std::to_string(databaseFacts().port)}}).out,
+              "socket=<none>\n" + connected("zev", "admin@%", false));
+}
+
+TEST_F(DbConnect, HostInTheEnvironmentWinsOverTheLink) {
+    sandbox.symlink("db1.invalid", "/etc/zev/qv_mode");
+    sandbox.writeFile("/proc/qv/veinfo", "0\n");
+    EXPECT_EQ(connectIn(sandbox, db.tcpEnv()).out, "socket=<none>\n" + connected(db.name(), "admin@%", false));
+}
+
+TEST_F(DbConnect, RunModeThreeSavesTheHostAndConnectsThere) {
+    sandbox.makeDir("/etc/zev");
+    sandbox.writeFile("/etc/hosts", "127.0.0.1 db1\n");
+    auto env = db.tcpEnv();
+    env["ZEV_DB_HOST"] = "db1";
+    env["ZEV_RUN_MODE"] = "3";
+    EXPECT_EQ(connectIn(sandbox, env).out, "socket=<none>\ndb=" + db.name() +
+                                               " user=admin@% via=db1 via TCP/IP fk=0\n");
+    char target[64] = "";
+    ssize_t length = readlink(sandbox.layerPath("/etc/zev/qv_mode").c_str(), target, sizeof target - 1);
+    ASSERT_GT(length, 0);
+    EXPECT_EQ(std::string(target, length), "db1");
+}
+
+}  // namespace

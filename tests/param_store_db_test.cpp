@@ -1,0 +1,241 @@
+// The parameter store against the private server: readers, writers, the
+// shared result buffer, refused and escaped arguments, failures.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+#include "db/connection.h"
+#include "db/param_store.h"
+#include "env/constants.h"
+#include "env/messages.h"
+#include "harness/database.h"
+#include "harness/sandbox.h"
+
+namespace {
+
+std::string shown(const char* value) { return value != nullptr ? "[" + std::string(value) + "]" : "<none>"; }
+
+/// True when `text` starts with `prefix`.
+bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+class ParamStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+        writePasswordFile(sandbox, "\n");
+    }
+    /// Runs `body` inside the sandbox with this test's database in the
+    /// environment (or `env` when given) and the program name "verstally".
+    Outcome inside(const std::function<void()>& body, std::map<std::string, std::string> env = {}) {
+        if (env.empty()) env = db.socketEnv();
+        return runInSandbox(sandbox, [&] {
+            program_path = "/opt/zev/bin/verstally";
+            applyDatabaseEnv(env);
+            body();
+        });
+    }
+    std::string count(const std::string& table) { return db.scalar("SELECT count(*) FROM " + table).value_or("?"); }
+
+    TestDatabase db;
+    Sandbox sandbox;
+    DeadServer dead;
+    // Names no statement of the set-up contains.
+    const std::string marker = "mk" + db.name();
+};
+
+TEST_F(ParamStore, ReadersFindValuesEmptyRowsAndLiteralKeys) {
+    db.exec("INSERT INTO misc VALUES ('cf_instance_type', 'j2ee'), ('nullval', NULL), ('a''b', 'quoted'), "
+            "('a', 'plain'), ('b\\\\', 'backslash')");
+    db.exec("INSERT INTO domains (id, name, htype) VALUES (5, 'example.test', 'vrt_hst')");
+    Outcome r = inside([] {
+        for (const char* param : {"cf_instance_type", "missing", "nullval", "a'b", "x' or '1'='1", "b\\", "a\\"})
+            std::printf("%s=%s\n", param, shown(get_misc_param(param, nullptr)).c_str());
+        std::printf("htype=%s\n", shown(get_dom_htype("5", nullptr)).c_str());
+        std::printf("name=%s\n", shown(get_value_by_key("5", "domains", "id", "name", nullptr)).c_str());
+    });
+    EXPECT_EQ(r.out,
+              "cf_instance_type=[j2ee]\nmissing=[]\nnullval=[]\na'b=[quoted]\nx' or '1'='1=[]\nb\\=[backslash]\n"
+              "a\\=[]\nhtype=[vrt_hst]\nname=[example.test]\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ParamStore, ReadersShareOneBufferAndLeaveTheConnectionOpen) {
+    db.exec("INSERT INTO misc VALUES ('first', 'one'), ('second', 'two')");
+    Outcome r = inside([] {
+        char message[DB_MESSAGE_BUFFER_SIZE];
+        MYSQL* connection = db_connect(message, sizeof message);
+        const char* first = get_misc_param("first", connection);
+        const std::string copy = first != nullptr ? first : "<none>";
+        const char* second = get_misc_param("second", connection);
+        std::printf("%s %d %s %d\n", copy.c_str(), first == second, first != nullptr ? first : "<none>",
+                    mysql_ping(connection));
+    });
+    EXPECT_EQ(r.out, "one 1 two 0\n");
+}
+
+TEST_F(ParamStore, ReaderFailuresAreReportedWithTheStatement) {
+    db.exec("INSERT INTO misc VALUES ('a', 'plain')");
+    Outcome r = inside([] {
+        std::printf("%s\n", shown(query_single_value("select nosuch from misc where param='a'", nullptr)).c_str());
+        std::printf("%s\n", shown(query_single_value("set @x = 1", nullptr)).c_str());
+        std::printf("%s\n", shown(get_value_by_key("a", "misc; drop table misc", "param", "val", nullptr)).c_str());
+    });
+    const std::string messages =
+        "verstally: Unable to query parameter by query select nosuch from misc where param='a': Unknown column "
+        "'nosuch' in 'SELECT'\n"
+        "verstally: Unable to query parameter by query set @x = 1: the statement returned no result set\n"
+        "verstally: Unable to query parameter: 'misc; drop table misc' is not a table or column name\n";
+    EXPECT_EQ(r.err, messages);
+    EXPECT_EQ(r.out,
+              "verstally: Unable to query parameter by query select nosuch from misc where param='a': Unknown column "
+              "'nosuch' in 'SELECT'\n<none>\n"
+              "verstally: Unable to query parameter by query set @x = 1: the statement returned no result set\n<none>\n"
+              "verstally: Unable to query parameter: 'misc; drop table misc' is not a table or column name\n<none>\n");
+    EXPECT_EQ(count("misc"), "1");
+}
+
+TEST_F(ParamStore, LongValuesAreCutLongStatementsNever) {
+    db.exec("INSERT INTO misc VALUES ('long', REPEAT('v', 5000))");
+    Outcome r = inside([] {
+        std::printf("%zu\n", std::strlen(get_misc_param("long", nullptr)));
+        // A caller's statement is sent whole, however long.
+        const std::string select = "select '" + std::string(5000, 'w') + "'";
+        const char* value = query_single_value(select.c_str(), nullptr);
+        std::printf("%zu %c\n", value != nullptr ? std::strlen(value) : 0, value != nullptr ? value[0] : '-');
+        std::printf("%s\n", shown(get_misc_param(std::string(4100, 'k').c_str(), nullptr)).c_str());
+    });
+    EXPECT_EQ(r.out,
+              "4095\n4095 w\nverstally: Unable to query val from misc: the statement would exceed 4095 characters "
+              "and was not sent\n<none>\n");
+}
+
+TEST_F(ParamStore, WritersStoreReplaceAndDelete) {
+    Outcome r = inside([] {
+        std::printf("%d", put_misc_param("p1", "v1", nullptr));
+        std::printf(" %d", put_misc_param("p1", "v2", nullptr));
+        std::printf(" %d", put_misc_param("p2", nullptr, nullptr));
+        std::printf(" %d", put_misc_param("p3", "gone", nullptr));
+        std::printf(" %d", put_dom_param("3", "dp", "dv", nullptr));
+        std::printf(" %d", put_dom_param("4", "dp", "kept", nullptr));
+        std::printf(" %d", put_parameter("4", "pp", "pv", nullptr));
+        std::printf(" %d", put_parameter("4", "pq", "kept", nullptr));
+        std::printf(" %d", delete_misc_param("p3", nullptr));
+        std::printf(" %d", delete_dom_param("3", "dp", nullptr));
+        std::printf(" %d", delete_parameter("4", "pq", "other", nullptr));
+        std::printf(" %d", delete_parameter("4", "pp", nullptr, nullptr));
+    });
+    EXPECT_EQ(r.out, "0 0 0 0 0 0 0 0 0 0 0 0");
+    EXPECT_EQ(db.query("SELECT param, val FROM misc ORDER BY param"),
+              (std::vector<DbRow>{{"p1", "v2"}, {"p2", std::nullopt}}));
+    EXPECT_EQ(db.query("SELECT dom_id, param, val FROM dom_param"), (std::vector<DbRow>{{"4", "dp", "kept"}}));
+    EXPECT_EQ(db.query("SELECT id, parameter, value FROM Parameters"), (std::vector<DbRow>{{"4", "pq", "kept"}}));
+}
+
+TEST_F(ParamStore, WritersRefuseQuotesAndBackslashesWithoutSending) {
+    const std::string m = marker;
+    auto attempts = [&] {
+        std::printf("%d", put_misc_param((m + "'").c_str(), "v", nullptr));
+        std::printf(" %d", put_misc_param(m.c_str(), "x'y", nullptr));
+        std::printf(" %d", put_misc_param(m.c_str(), "a\\b", nullptr));
+        std::printf(" %d", put_dom_param("1", m.c_str(), "\"", nullptr));
+        std::printf(" %d", put_parameter("1", "p\\", m.c_str(), nullptr));
+        std::printf(" %d", delete_misc_param((m + "'").c_str(), nullptr));
+        std::printf(" %d", delete_dom_param("1", (m + "\"").c_str(), nullptr));
+        std::printf(" %d", delete_parameter("1", m.c_str(), "'", nullptr));
+    };
+    Outcome r = inside(attempts);
+    EXPECT_EQ(r.out, "-1 -1 -1 -1 -1 -1 -1 -1");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(db.statementsMentioning(marker), std::vector<std::string>{});
+    EXPECT_EQ(count("misc") + count("dom_param") + count("Parameters"), "000");
+    // Refused before any connection: a server that is down says nothing.
+    r = inside(attempts, dead.tcpEnv());
+    EXPECT_EQ(r.out, "-1 -1 -1 -1 -1 -1 -1 -1");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ParamStore, IdsAreEscapedNotRefused) {
+    db.exec("INSERT INTO dom_param VALUES (1, 'p', 'one'), (2, 'p', 'two')");
+    const std::string param = marker;
+    Outcome r = inside([&] {
+        std::printf("%d\n", put_dom_param("7' or 'x", param.c_str(), "v", nullptr));
+        std::printf("%d\n", delete_dom_param("0' or '1'='1", "p", nullptr));
+    });
+    // The server sees one text that is no number: the quote did not end it.
+    EXPECT_EQ(r.out, "verstally: Unable to put parameter " + param +
+                         " into dom_param: Data truncated for column 'dom_id' at row 1\n-1\n0\n");
+    EXPECT_EQ(db.statementsMentioning(param),
+              std::vector<std::string>{"replace into dom_param (dom_id, param, val) values('7\\' or \\'x', '" + param +
+                                       "', 'v')"});
+    EXPECT_EQ(db.query("SELECT dom_id FROM dom_param ORDER BY dom_id"), (std::vector<DbRow>{{"1"}, {"2"}}));
+    EXPECT_EQ(db.statementsMentioning("0\\' or \\'1\\'=\\'1").size(), 1u);
+}
+
+TEST_F(ParamStore, WriterTooLongIsRefusedWithAMessage) {
+    Outcome r = inside([] {
+        std::printf("%d\n", put_misc_param("p", std::string(5000, 'v').c_str(), nullptr));
+        // 2100 quotes fit the buffer as they are, not once escaped.
+        std::printf("%d\n", put_dom_param(std::string(2100, '\'').c_str(), "q", "v", nullptr));
+    });
+    EXPECT_EQ(r.out,
+              "verstally: Unable to put parameter p into misc: the statement would exceed 4095 characters and was not "
+              "sent\n-1\n"
+              "verstally: Unable to put parameter q into dom_param: the statement would exceed 4095 characters and "
+              "was not sent\n-1\n");
+    EXPECT_EQ(count("misc") + count("dom_param"), "00");
+}
+
+TEST_F(ParamStore, ServerDownGivesTheReasonThenTheRoutinesText) {
+    const std::string reason = "verstally: db_connect: failed to connect to database: Error: Can't connect to server on '127.0.0.1' (";
+    struct Case {
+        std::function<void()> call;
+        std::string text;
+    } cases[] = {
+        {[] { std::printf("%d", put_misc_param("p", "v", nullptr)); }, "verstally: Unable to connect to mysql database\n-1"},
+        {[] { std::printf("%d", delete_parameter("1", "p", nullptr, nullptr)); },
+         "verstally: Unable to connect to mysql database\n-1"},
+        {[] { std::printf("%s", shown(get_misc_param("p", nullptr)).c_str()); },
+         "verstally: Unable to connect to the mysql database\n<none>"},
+        {[] { std::printf("%s", shown(query_single_value("select 1", nullptr)).c_str()); },
+         "verstally: Unable to connect to the mysql database\n<none>"},
+    };
+    for (const Case& c : cases) {
+        Outcome r = inside(c.call, dead.tcpEnv(db.name()));
+        const auto firstEnd = r.out.find('\n');
+        ASSERT_NE(firstEnd, std::string::npos) << r.out;
+        EXPECT_TRUE(startsWith(r.out, reason)) << r.out;
+        EXPECT_EQ(r.out.substr(firstEnd + 1), c.text);
+        EXPECT_EQ(r.err, r.out.substr(0, r.out.size() - (c.text.size() - c.text.find('\n') - 1)));
+    }
+}
+
+TEST_F(ParamStore, PrivateConnectionsAreClosed) {
+    Outcome r = inside([] {
+        for (int i = 0; i < 3; ++i) {
+            get_misc_param("x", nullptr);
+            query_single_value("select nosuch", nullptr);
+            put_misc_param("x", "1", nullptr);
+            put_dom_param("bad", "x", "1", nullptr);
+            put_misc_param("x", std::string(5000, 'v').c_str(), nullptr);
+        }
+        char message[DB_MESSAGE_BUFFER_SIZE];
+        MYSQL* own = db_connect(message, sizeof message);
+        const char* others = nullptr;
+        // A closed connection leaves the server's list shortly after.
+        for (int tries = 0; tries < 50; ++tries) {
+            others = query_single_value(
+                "select count(*) from information_schema.processlist where db = database() and user = 'admin' and "
+                "id <> connection_id()",
+                own);
+            if (others == nullptr || std::strcmp(others, "0") == 0) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        std::fprintf(stderr, "open=%s\n", others != nullptr ? others : "<none>");
+    });
+    EXPECT_NE(r.err.find("open=0\n"), std::string::npos) << r.err;
+}
+
+}  // namespace
