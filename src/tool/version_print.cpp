@@ -1,9 +1,16 @@
 #include "tool/modes.h"
 
-#include "env/messages.h"
+#include <cstdio>
+
+#include "db/component_version.h"
+#include "env/constants.h"
+#include "tool/panel_db.h"
+#include "tool/run_timeout.h"
 
 void print_component_version(const char* name) {
-    (void)name;
-    // Not built yet: say so instead of printing a made-up version.
-    emit_error("printing a component version is not available yet", 1);
+    open_panel_db_or_exit();
+    arm_run_timeout();
+    char version[TEXT_BUFFER_SIZE];
+    get_component_version(name, version, sizeof version);
+    std::printf("%s:%s\n", name, version);
 }

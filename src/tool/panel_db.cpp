@@ -1,0 +1,11 @@
+#include "tool/panel_db.h"
+
+#include "db/connection.h"
+#include "env/messages.h"
+
+MYSQL* panel_db = nullptr;
+
+void open_panel_db_or_exit() {
+    panel_db = open_panel_db();
+    if (panel_db == nullptr) report_error(1, "Unable to connect to the mysql database\n");
+}

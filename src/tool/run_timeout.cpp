@@ -1,0 +1,88 @@
+#include "tool/run_timeout.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <libgen.h>
+#include <unistd.h>
+
+#include "db/param_store.h"
+#include "env/constants.h"
+#include "env/messages.h"
+#include "tool/panel_db.h"
+#include "util/child_process.h"
+
+namespace {
+
+volatile sig_atomic_t timeoutStruck = 0;
+bool timeoutHandled = false;
+
+// The line of the last-resort exit, prepared while it is safe to format.
+char lastResortLine[TEXT_BUFFER_SIZE];
+std::size_t lastResortLength = 0;
+
+void prepareLastResortLine() {
+    char pathCopy[TEXT_BUFFER_SIZE];
+    std::snprintf(pathCopy, sizeof pathCopy, "%s", program_path != nullptr ? program_path : "");
+    int length = program_path != nullptr
+                     ? std::snprintf(lastResortLine, sizeof lastResortLine, "%s: Verstally timeout\n", basename(pathCopy))
+                     : std::snprintf(lastResortLine, sizeof lastResortLine, "Verstally timeout\n");
+    lastResortLength = length < 0 ? 0 : std::min(static_cast<std::size_t>(length), sizeof lastResortLine - 1);
+}
+
+void finishTimeout() {
+    // The counting may fail fatally itself; the time-out is reported once.
+    if (timeoutHandled) return;
+    timeoutHandled = true;
+    // Nothing is left behind: the children waited for are ended and reaped.
+    reapWaitedChildren();
+
+    const char* fails = get_misc_param(TIMEOUT_COUNTER_PARAM, panel_db);
+    if (fails != nullptr && fails[0] != '\0') {
+        static const char increment[] = "UPDATE misc SET val = val + 1 WHERE param = 'verstally_fails'";
+        mysql_real_query(panel_db, increment, sizeof increment - 1);
+    } else {
+        put_misc_param(TIMEOUT_COUNTER_PARAM, "1", panel_db);
+    }
+    mysql_close(panel_db);
+    panel_db = nullptr;
+    report_error(1, "Verstally timeout");
+}
+
+}  // namespace
+
+void timeout_handler(int) {
+    if (timeoutStruck == 0) {
+        timeoutStruck = 1;
+        // Whatever child the run waits for is ended, so the wait returns.
+        signalWaitedChildren(SIGKILL);
+        alarm(TIMEOUT_GRACE_SECONDS);
+        return;
+    }
+    // No safe point came: the process is stuck where it cannot count the
+    // time-out. End it with async-signal-safe calls only.
+    signalWaitedChildren(SIGKILL);
+    ssize_t ignored = write(2, lastResortLine, lastResortLength);
+    ignored = write(1, lastResortLine, lastResortLength);
+    (void)ignored;
+    _exit(1);
+}
+
+void check_run_timeout() {
+    if (timeoutStruck != 0) finishTimeout();
+}
+
+void arm_run_timeout() {
+    prepareLastResortLine();
+    setChildWaitInterruptHook(check_run_timeout);
+    set_fatal_exit_hook(check_run_timeout);
+    // Without SA_RESTART, so that a blocking wait returns to a safe point.
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = timeout_handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGALRM, &action, nullptr);
+    alarm(RUN_TIMEOUT_SECONDS);
+}
