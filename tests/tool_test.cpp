@@ -57,7 +57,9 @@ TEST_F(Tool, NearMissOptionsAreComponentNames) {
         Outcome r = run({name});
         EXPECT_EQ(r.out.find("Usage:"), std::string::npos) << name;
         EXPECT_EQ(r.status, 1) << name;
-        EXPECT_NE(r.err.find("version"), std::string::npos) << name << ": " << r.err;
+        // No password file here: the version print's connection fails.
+        EXPECT_NE(r.err.find("verstally: Unable to connect to the mysql database\n"), std::string::npos)
+            << name << ": " << r.err;
     }
 }
 
