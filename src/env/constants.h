@@ -81,6 +81,11 @@ constexpr const char* ENV_DB_LOGIN = "ZEV_DB_LOGIN";
 constexpr const char* ENV_RUN_MODE = "ZEV_RUN_MODE";
 constexpr const char* ENV_MYSQL_UNIX_PORT = "MYSQL_UNIX_PORT";
 
+// --- International domain names ---------------------------------------
+/// Splits a URL into scheme, user part with its '@', host, and the rest
+/// (port, path, query); POSIX extended syntax.
+constexpr const char* IDN_URL_PATTERN = "^(ftp://|https?://)?([^@]+@)?([^/:]+)(.*)?$";
+
 // --- Package database ---------------------------------------------------
 /// The Debian package database query program.
 constexpr const char* DPKG_QUERY_PATH = "/usr/bin/dpkg-query";
