@@ -1,8 +1,55 @@
 #include "tool/modes.h"
 
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "components/registry.h"
+#include "env/constants.h"
 #include "env/messages.h"
+#include "env/semaphores.h"
+#include "tool/panel_db.h"
+#include "tool/run_timeout.h"
+
+namespace {
+
+// Names and versions go into the statement escaped for panel_db, so that no
+// tool output can break or change it; Debian versions come out unchanged.
+void appendEscaped(std::string& statement, const std::string& text) {
+    std::string escaped(text.size() * 2 + 1, '\0');
+    unsigned long length = mysql_real_escape_string(panel_db, escaped.data(), text.data(), text.size());
+    statement.append(escaped.data(), length);
+}
+
+}  // namespace
 
 void update_components() {
-    // Not built yet: say so instead of pretending the table was refreshed.
-    emit_error("the components update is not available yet", 1);
+    open_panel_db_or_exit();
+    init_sem();
+    // Another run holds the lock: it does the work, this one ends quietly.
+    if (sem_lock(UPDATE_RUN_SEMAPHORE) == -1) std::exit(0);
+    arm_run_timeout();
+
+    vonta::registerPackages();
+    std::map<std::string, vonta::Package*> packages = vonta::createAllPackages();
+
+    std::string statement = "REPLACE Components (name, version) VALUES";
+    bool first = true;
+    for (const auto& entry : packages) {
+        if (!first) statement += ",";
+        first = false;
+        statement += "('";
+        appendEscaped(statement, entry.first);
+        statement += "','";
+        if (entry.second->isInstalled())
+            appendEscaped(statement, entry.second->getVersion());
+        else
+            statement += "not_installed";
+        statement += "')";
+        check_run_timeout();
+    }
+
+    const int failed = mysql_query(panel_db, statement.c_str());
+    check_run_timeout();
+    if (failed != 0) report_error(1, "Unable to update Components in DB: %s", mysql_error(panel_db));
 }
