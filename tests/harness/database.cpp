@@ -150,9 +150,15 @@ std::vector<std::string> TestDatabase::statementsMentioning(const std::string& m
     }
     pattern += "%";
     std::vector<std::string> statements;
-    for (const DbRow& row : root_.query("SELECT argument FROM mysql.general_log WHERE command_type = 'Query'"
-                                        " AND argument LIKE " + root_.quote(pattern) +
-                                        " AND argument NOT LIKE '%general\\_log%' ORDER BY event_time")) {
+    // The log is the whole server's: keep the sessions opened on this
+    // database, so that tests running side by side do not see each other.
+    for (const DbRow& row : root_.query(
+             "SELECT argument FROM mysql.general_log WHERE command_type = 'Query'"
+             " AND argument LIKE " + root_.quote(pattern) +
+             " AND argument NOT LIKE '%general\\_log%'"
+             " AND thread_id IN (SELECT thread_id FROM mysql.general_log WHERE command_type = 'Connect'"
+             " AND argument LIKE " + root_.quote("% on " + name_ + " %") + ")"
+             " ORDER BY event_time")) {
         if (row[0]) statements.push_back(*row[0]);
     }
     return statements;

@@ -78,8 +78,9 @@ public:
     /// The same over TCP: ZEV_DB_NAME, ZEV_DB_HOST=127.0.0.1, ZEV_DB_PORT.
     std::map<std::string, std::string> tcpEnv() const;
 
-    /// Statements that the server received (general log) containing
-    /// `marker`, oldest first; the log queries themselves are left out.
+    /// Statements that sessions opened on this database sent to the server
+    /// (general log) containing `marker`, oldest first; the log queries
+    /// themselves are left out.
     std::vector<std::string> statementsMentioning(const std::string& marker);
 
 private:

@@ -1,0 +1,225 @@
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "env/constants.h"
+#include "harness/components_table.h"
+#include "harness/fake_dpkg_query.h"
+#include "harness/tool_fixture.h"
+
+namespace {
+
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+class UpdateRun : public ToolWithDatabase {
+protected:
+    // A dpkg-query that records its pid, then hangs until `release()`.
+    void installHangingDpkgQuery() {
+        sandbox.writeFile("/usr/bin/dpkg-query",
+                          "#!/bin/sh\necho $$ > '" + pidFile() + "'\n"
+                          "while [ ! -e '" + goFile() + "' ]; do sleep 0.05; done\n",
+                          0755);
+    }
+    void installSleepingDpkgQuery() {
+        sandbox.writeFile("/usr/bin/dpkg-query", "#!/bin/sh\necho $$ > '" + pidFile() + "'\nexec sleep 1000\n", 0755);
+    }
+    std::string pidFile() const { return sandbox.root() + "/dpkg-query.pid"; }
+    std::string goFile() const { return sandbox.root() + "/go"; }
+    void release() const { std::fclose(std::fopen(goFile().c_str(), "w")); }
+    // The pid of the hanging dpkg-query, once it runs (0 after 30 s).
+    pid_t waitForDpkgQuery() const {
+        for (int i = 0; i < 600; ++i) {
+            std::string text = readWholeFile(pidFile());
+            if (!text.empty() && text.back() == '\n') return static_cast<pid_t>(std::stol(text));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return 0;
+    }
+    std::vector<std::string> replaces() { return db.statementsMentioning("REPLACE Components"); }
+};
+
+TEST_F(UpdateRun, NothingInstalledWritesEveryComponentAsNotInstalled) {
+    FakeDpkgQuery dpkg(sandbox, "");
+    Outcome r = run({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    Rows expected;
+    for (const auto& c : registeredComponents()) expected.emplace_back(c.name, "not_installed");
+    const auto rows = componentRows(db);
+    EXPECT_EQ(rows.size(), 34u);
+    EXPECT_EQ(Rows(rows.begin(), rows.end()), expected);
+    EXPECT_EQ(replaces(), std::vector<std::string>{expectedReplace(expected)});
+}
+
+TEST_F(UpdateRun, EverythingInstalledWritesEveryVersionInOneStatement) {
+    std::string records;
+    for (const auto& c : registeredComponents())
+        if (*c.debianPackage) records += installedRecord(c.debianPackage, std::string("1:") + c.debianPackage + "-1");
+    records += installedRecord("mysql-server", "5.0.32-7") + installedRecord("mysql-server-4.1", "4.1.11") +
+               installedRecord("libapache2-mod-php4", "4:4.4.4-8") + installedRecord("libapache2-mod-php5", "5.2.0-8") +
+               installedRecord("drweb-base", "4.33-b") + installedRecord("drweb-updater", "4.33-u") +
+               installedRecord("drweb-daemon", "4.33.2-d");
+    FakeDpkgQuery dpkg(sandbox, records);
+    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\necho 'FrontPage Server Extensions'\necho 'Version: 5.0.2.2623'\n",
+                      0755);
+    const std::string cfPath = sandbox.root() + "/cf";
+    sandbox.writeFile(cfPath + "/bin/cfinfo", readWholeFile(VERSTALLY_PRINT_INVOCATION_PATH), 0755);
+    db.exec("INSERT INTO misc VALUES ('cf_instance_type', 'standard'), ('cf_instance_path', '" + cfPath + "')");
+
+    Outcome r = run({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+
+    Rows expected;
+    for (const auto& c : registeredComponents()) {
+        std::string name = c.name;
+        std::string version = *c.debianPackage ? std::string("1:") + c.debianPackage + "-1" : "";
+        if (name == "mysql") version = "5.0.32-7";
+        if (name == "php") version = "4:4.4.4-8";
+        if (name == "drweb") version = "4.33.2-d";
+        if (name == "frontpage") version = "5.0.2.2623";
+        if (name == "coldfusion") version = "cfinfo|-info|" + cfPath + "/bin";
+        expected.emplace_back(name, version);
+    }
+    const auto rows = componentRows(db);
+    EXPECT_EQ(Rows(rows.begin(), rows.end()), expected);
+    EXPECT_EQ(replaces(), std::vector<std::string>{expectedReplace(expected)});
+    // One batch for every single-package component, one query per rule.
+    const auto asked = dpkg.askedNames();
+    ASSERT_EQ(asked.size(), 4u);
+    std::vector<std::string> batch;
+    for (const auto& c : registeredComponents())
+        if (*c.debianPackage) batch.push_back(c.debianPackage);
+    EXPECT_EQ(asked[0], batch);
+}
+
+TEST_F(UpdateRun, RealPackageDatabaseAnswersEverySinglePackageRow) {
+    Outcome r = run({});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rows = componentRows(db);
+    EXPECT_EQ(rows.size(), 34u);
+    for (const auto& c : registeredComponents()) {
+        if (!*c.debianPackage) continue;
+        // What the machine's own dpkg-query says of the package.
+        std::string command = std::string("dpkg-query -W -f='${Status}\\n${Version}' '") + c.debianPackage + "' 2>/dev/null";
+        std::string answer;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[512];
+            while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) answer.append(buffer, n);
+            pclose(pipe);
+        }
+        const std::size_t split = answer.find('\n');
+        const std::string status = answer.substr(0, split);
+        const std::string version = split == std::string::npos ? "" : answer.substr(split + 1);
+        const bool installed = status.size() >= 10 && status.compare(status.size() - 10, 10, " installed") == 0 &&
+                               !version.empty();
+        EXPECT_EQ(rows.at(c.name), installed ? version : "not_installed") << c.name;
+    }
+}
+
+TEST_F(UpdateRun, VendorVersionsAreStoredLiterally) {
+    FakeDpkgQuery dpkg(sandbox, "");
+    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\necho \"Version: 5.0'); DROP TABLE misc; -- \\\\x\"\n", 0755);
+    Outcome r = run({});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(componentRows(db).at("frontpage"), "5.0'); DROP TABLE misc; -- \\x");
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM misc"), "0");
+}
+
+TEST_F(UpdateRun, SecondRunExitsSilentlyWhileTheFirstHoldsTheLock) {
+    installHangingDpkgQuery();
+    int first = startTool(sandbox, toolRun({}), sandbox.root() + "/first.out", sandbox.root() + "/first.err");
+    ASSERT_NE(waitForDpkgQuery(), 0) << "first run never asked dpkg-query";
+
+    Outcome second = run({});
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(second.out + second.err, "");
+    EXPECT_TRUE(componentRows(db).empty());
+
+    release();
+    Outcome firstResult = collectChild(first, sandbox.root() + "/first.out", sandbox.root() + "/first.err");
+    EXPECT_EQ(firstResult.status, 0) << firstResult.err;
+    EXPECT_EQ(componentRows(db).size(), 34u);
+    EXPECT_EQ(replaces().size(), 1u);
+
+    Outcome third = run({});  // the lock went with the first process
+    EXPECT_EQ(third.status, 0);
+    EXPECT_EQ(replaces().size(), 2u);
+}
+
+TEST_F(UpdateRun, FailedQuestionWritesNothingAndPrintsTheExceptionOnly) {
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    FakeDpkgQuery dpkg(sandbox, "");
+    // The unprivileged run must read the password file and make the lock.
+    chmod(sandbox.layerPath(ADMIN_PASSWORD_FILE).c_str(), 0644);
+    chmod(sandbox.productRoot().c_str(), 0777);
+    ToolRun r = toolRun({});
+    r.uid = nobody->pw_uid;
+    r.gid = nobody->pw_gid;
+    r.maxProcesses = 0;  // no room for a child
+    Outcome result = runTool(sandbox, r);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, std::string("forkExecvPipes: fork() failed: ") + std::strerror(EAGAIN));
+    EXPECT_TRUE(componentRows(db).empty());
+    EXPECT_TRUE(replaces().empty());
+}
+
+TEST_F(UpdateRun, DatabaseDownEndsBeforeTheLock) {
+    DeadServer dead;
+    FakeDpkgQuery dpkg(sandbox, "");
+    Outcome r = run({}, dead.tcpEnv(db.name()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("verstally: db_connect: failed to connect to database: Error: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("\nverstally: Unable to connect to the mysql database\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, r.err);
+    EXPECT_FALSE(sandbox.exists(sandbox.productRoot() + "/var/utilities.sem") ||
+                 access((sandbox.productRoot() + "/var/utilities.sem").c_str(), F_OK) == 0);
+    EXPECT_TRUE(dpkg.runs().empty());
+}
+
+TEST_F(UpdateRun, FailedStatementIsReported) {
+    FakeDpkgQuery dpkg(sandbox, "");
+    db.exec("DROP TABLE Components");
+    Outcome r = run({});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("verstally: Unable to update Components in DB: Table '" + db.name() +
+                              ".Components' doesn't exist\n", 0),
+              0u)
+        << r.err;
+    EXPECT_EQ(r.out, r.err);
+}
+
+// The time-out is driven by sending SIGALRM while dpkg-query hangs.
+TEST_F(UpdateRun, TimeOutCountsItselfEndsTheRunAndLeavesNoChild) {
+    const std::pair<const char*, const char*> counters[] = {{nullptr, "1"}, {"3", "4"}, {"", "1"}};
+    for (const auto& counter : counters) {
+        db.exec("DELETE FROM misc");
+        if (counter.first != nullptr)
+            db.exec(std::string("INSERT INTO misc VALUES ('verstally_fails', '") + counter.first + "')");
+        unlink(pidFile().c_str());
+        installSleepingDpkgQuery();
+        int tool = startTool(sandbox, toolRun({}), sandbox.root() + "/t.out", sandbox.root() + "/t.err");
+        pid_t dpkgQuery = waitForDpkgQuery();
+        ASSERT_NE(dpkgQuery, 0);
+        kill(tool, SIGALRM);
+        Outcome r = collectChild(tool, sandbox.root() + "/t.out", sandbox.root() + "/t.err");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("verstally: Verstally timeout\n", 0), 0u) << r.err;
+        EXPECT_EQ(r.out, r.err);
+        EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), counter.second);
+        EXPECT_TRUE(componentRows(db).empty());
+        EXPECT_EQ(kill(dpkgQuery, 0), -1) << "dpkg-query was left behind";
+        EXPECT_EQ(errno, ESRCH);
+    }
+}
+
+}  // namespace
