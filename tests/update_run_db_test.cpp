@@ -85,7 +85,7 @@ TEST_F(UpdateRun, EverythingInstalledWritesEveryVersionInOneStatement) {
         if (name == "php") version = "4:4.4.4-8";
         if (name == "drweb") version = "4.33.2-d";
         if (name == "frontpage") version = "5.0.2.2623";
-        if (name == "coldfusion") version = "cfinfo|-info|" + cfPath + "/bin";
+        if (name == "coldfusion") version = "Version: cfinfo|-info|" + cfPath + "/bin";
         expected.emplace_back(name, version);
     }
     const auto rows = componentRows(db);

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "env/constants.h"
+#include "harness/components_table.h"
+#include "harness/fake_dpkg_query.h"
+#include "harness/tool_fixture.h"
+
+namespace {
+
+const std::string INVOCATION = readWholeFile(VERSTALLY_PRINT_INVOCATION_PATH);
+
+// Vendor probes seen through a whole update run (nothing else installed).
+class Probe : public ToolWithDatabase {
+protected:
+    void SetUp() override {
+        ToolWithDatabase::SetUp();
+        if (IsSkipped()) return;
+        dpkg = std::make_unique<FakeDpkgQuery>(sandbox, "");
+        cfPath = sandbox.root() + "/cf";
+    }
+    void setColdfusion(const std::string& type, const std::string& path) {
+        db.exec("REPLACE INTO misc VALUES ('cf_instance_type', " + db.root().quote(type) + "), ('cf_instance_path', " +
+                db.root().quote(path) + ")");
+    }
+    // The row the run wrote for `component`; "<no row>" when the run wrote
+    // nothing (its outcome is kept in `last`).
+    std::string rowAfterRun(const std::string& component) {
+        last = run({});
+        auto rows = componentRows(db);
+        db.exec("DELETE FROM Components");
+        return rows.count(component) ? rows[component] : "<no row>";
+    }
+
+    std::unique_ptr<FakeDpkgQuery> dpkg;
+    std::string cfPath;
+    Outcome last;
+};
+
+TEST_F(Probe, ColdfusionRunsTheToolOfItsInstanceType) {
+    sandbox.writeFile(cfPath + "/bin/jrun", INVOCATION, 0755);
+    sandbox.writeFile(cfPath + "/bin/cfinfo", INVOCATION, 0755);
+    const std::string bin = cfPath + "/bin";
+    setColdfusion("j2ee", cfPath);
+    EXPECT_EQ(rowAfterRun("coldfusion"), "Version: jrun|-version|" + bin);
+    setColdfusion("J2EE", cfPath);
+    EXPECT_EQ(rowAfterRun("coldfusion"), "Version: cfinfo|-info|" + bin);
+    setColdfusion("j2ee ", cfPath + "/");  // a doubled slash stays harmless
+    EXPECT_EQ(rowAfterRun("coldfusion"), "Version: cfinfo|-info|" + bin);
+    EXPECT_EQ(last.out + last.err, "");
+}
+
+TEST_F(Probe, ColdfusionWithoutUsableParametersIsNotInstalled) {
+    sandbox.writeFile(cfPath + "/bin/cfinfo", INVOCATION, 0755);
+    EXPECT_EQ(rowAfterRun("coldfusion"), "not_installed");  // no parameters at all
+    setColdfusion("s", cfPath);
+    EXPECT_EQ(rowAfterRun("coldfusion"), "not_installed");
+    setColdfusion("standard", "/");
+    EXPECT_EQ(rowAfterRun("coldfusion"), "not_installed");
+    setColdfusion("standard", sandbox.root() + "/nowhere");
+    EXPECT_EQ(rowAfterRun("coldfusion"), "not_installed");
+    EXPECT_EQ(last.status, 0);
+    EXPECT_EQ(last.out + last.err, "");
+}
+
+TEST_F(Probe, ColdfusionTakesTheFirstLineOfWhatTheToolSays) {
+    setColdfusion("standard", cfPath);
+    const std::pair<std::string, std::string> outputs[] = {
+        {"printf '7,0,2,142559\\nsecond line\\n'", "7,0,2,142559"},
+        {"printf ' 7.0 \\r'", " 7.0 \r"},
+        {"true", ""},
+        // Far more than a pipe holds: the run must not block on it.
+        {"echo 8.0.1; head -c 200000 /dev/zero | tr '\\0' x", "8.0.1"},
+        {"head -c 5000 /dev/zero | tr '\\0' y", std::string(4096, 'y')},
+    };
+    for (const auto& output : outputs) {
+        sandbox.writeFile(cfPath + "/bin/cfinfo", "#!/bin/sh\n" + output.first + "\n", 0755);
+        EXPECT_EQ(rowAfterRun("coldfusion"), output.second) << output.first;
+    }
+}
+
+TEST_F(Probe, ToolThatCannotBeStartedLeavesItNotInstalled) {
+    setColdfusion("standard", cfPath);
+    sandbox.writeFile(cfPath + "/bin/cfinfo", "#!/nonexistent/interpreter\n", 0755);
+    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/nonexistent/interpreter\n", 0755);
+    EXPECT_EQ(rowAfterRun("coldfusion"), "not_installed");
+    EXPECT_EQ(componentRows(db).size(), 0u);
+    last = run({});
+    EXPECT_EQ(componentRows(db).at("frontpage"), "not_installed");
+    EXPECT_EQ(last.status, 0);
+}
+
+TEST_F(Probe, ToolPermissionsAreChecked) {
+    setColdfusion("standard", cfPath);
+    for (mode_t mode : {0700, 0500, 0555}) {
+        sandbox.writeFile(cfPath + "/bin/cfinfo", "#!/bin/sh\necho 7\n", mode);
+        EXPECT_EQ(rowAfterRun("coldfusion"), "7") << std::oct << mode;
+    }
+    for (mode_t mode : {0600, 0100, 0077}) {
+        sandbox.writeFile(cfPath + "/bin/cfinfo", "#!/bin/sh\necho 7\n", mode);
+        EXPECT_EQ(rowAfterRun("coldfusion"), "<no row>") << std::oct << mode;
+        EXPECT_EQ(last.status, 1);
+        EXPECT_EQ(last.err.rfind("verstally: Bad file permissions on ColdFusion binary file " + cfPath +
+                                     "/bin/cfinfo\n",
+                                 0),
+                  0u)
+            << last.err;
+        EXPECT_EQ(last.out, last.err);
+    }
+    unlink((cfPath + "/bin/cfinfo").c_str());
+    sandbox.makeDir(cfPath + "/bin/cfinfo", 0755);
+    EXPECT_EQ(rowAfterRun("coldfusion"), "<no row>");
+    EXPECT_EQ(last.status, 1);
+
+    rmdir((cfPath + "/bin/cfinfo").c_str());
+    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\necho 'Version: 5'\n", 0644);
+    EXPECT_EQ(rowAfterRun("frontpage"), "<no row>");
+    EXPECT_EQ(last.err.rfind(std::string("verstally: Bad file permissions on frontpage owsadm.exe ") +
+                                 FRONTPAGE_TOOL_PATH + "\n",
+                             0),
+              0u)
+        << last.err;
+}
+
+TEST_F(Probe, FrontpageVersionFollowsTheFirstVersionMark) {
+    EXPECT_EQ(rowAfterRun("frontpage"), "not_installed");  // no tool
+    const std::pair<std::string, std::string> outputs[] = {
+        {"echo 'FrontPage Server Extensions'; echo 'Version: 5.0.2.2623'", "5.0.2.2623"},
+        {"echo 'Version: 5.0'; echo 'Version: 6.0'", "5.0"},
+        {"echo 'Product Version: 4.0.2 (build 1)'", "4.0.2 (build 1)"},
+        {"echo 'no version here'", ""},
+        {"echo 'Version:5.0'", ""},
+        {"echo 'Version: 5.1' >&2", "5.1"},
+        // grep passes on far more than a pipe holds; the first part counts.
+        {"for i in $(seq 1 20000); do echo 'Version: 9.9'; done", "9.9"},
+    };
+    for (const auto& output : outputs) {
+        sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\n" + output.first + "\n", 0755);
+        EXPECT_EQ(rowAfterRun("frontpage"), output.second) << output.first;
+    }
+}
+
+TEST_F(Probe, FrontpageToolIsStartedAsOwsadmWithVersionArgument) {
+    sandbox.writeFile(FRONTPAGE_TOOL_PATH, INVOCATION, 0755);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(rowAfterRun("frontpage"), std::string("owsadm.exe|-version|") + cwd);
+}
+
+}  // namespace
