@@ -97,6 +97,11 @@ constexpr const char* MYSQL_SOCKET_OPTION = "socket";
 /// Sent on every new connection.
 constexpr const char* FOREIGN_KEY_CHECKS_OFF = "set foreign_key_checks=0";
 
+// --- International domain names ---------------------------------------
+/// Splits a URL into scheme, user part with its '@', host, and the rest
+/// (port, path, query); POSIX extended syntax.
+constexpr const char* IDN_URL_PATTERN = "^(ftp://|https?://)?([^@]+@)?([^/:]+)(.*)?$";
+
 // --- Package database ---------------------------------------------------
 /// The Debian package database query program.
 constexpr const char* DPKG_QUERY_PATH = "/usr/bin/dpkg-query";

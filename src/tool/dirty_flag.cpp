@@ -1,8 +1,27 @@
 #include "tool/modes.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+#include "env/constants.h"
+#include "env/identity.h"
 #include "env/messages.h"
+#include "env/product_conf.h"
 
 void set_dirty_flag() {
-    // Not built yet: say so instead of pretending the flag was set.
-    emit_error("setting the dirty flag is not available yet", 1);
+    // Joined as they stand: a root ending in '/' gives "//tmp", which is
+    // harmless.
+    const std::string path = std::string(PRODUCT_ROOT_D) + DIRTY_FLAG_SUFFIX;
+
+    // The flag must belong to the panel account, not to root.
+    become_account(PANEL_ACCOUNT);
+
+    // No O_EXCL or O_TRUNC: an existing flag stays exactly as it is.
+    int fd = open(path.c_str(), O_CREAT | O_RDONLY | O_CLOEXEC, DIRTY_FLAG_MODE);
+    if (fd < 0)
+        report_error(1, "Creating the dirty flag in %s/tmp failed: %s", PRODUCT_ROOT_D, std::strerror(errno));
+    close(fd);
 }

@@ -1,0 +1,160 @@
+#include "env/semaphores.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "env/constants.h"
+#include "env/messages.h"
+#include "env/product_conf.h"
+
+namespace {
+
+int sem_fd = -1;
+
+[[noreturn]] void sem_fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+void sem_fatal(const char* format, ...) {
+    char message[TEXT_BUFFER_SIZE];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    emit_error(message, 1);
+    std::exit(1);  // emit_error does not return for a non-zero code
+}
+
+[[noreturn]] void open_failed(const char* path, int error) {
+    sem_fatal("failed to open semaphore file %s: %s", path, std::strerror(error));
+}
+
+int open_sem_file(const char* path) {
+    return open(path, O_WRONLY | O_CREAT | O_CLOEXEC, SEMAPHORE_FILE_MODE);
+}
+
+// One fcntl lock call on byte `semnum`, retried while a signal interrupts it.
+int lock_call(int command, short type, int semnum, struct flock64* lock) {
+    for (;;) {
+        std::memset(lock, 0, sizeof *lock);
+        lock->l_type = type;
+        lock->l_whence = SEEK_SET;
+        lock->l_start = semnum;
+        lock->l_len = 1;
+        if (fcntl(sem_fd, command, lock) == 0) return 0;
+        if (errno != EINTR) return -1;
+        errno = 0;
+    }
+}
+
+}  // namespace
+
+void init_sem() {
+    if (sem_fd >= 0) return;
+    // The entry point loads the configuration; a library user that did not
+    // gets it loaded here rather than a path below the system root.
+    if (PRODUCT_ROOT_D == nullptr) load_product_conf();
+
+    char path[TEXT_BUFFER_SIZE];
+    int length = std::snprintf(path, sizeof path, SEMAPHORE_FILE_FORMAT, PRODUCT_ROOT_D);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) open_failed(path, ENAMETOOLONG);
+
+    sem_fd = open_sem_file(path);
+    if (sem_fd >= 0) return;
+    if (errno != ENOENT) open_failed(path, errno);
+
+    char directory[TEXT_BUFFER_SIZE];
+    std::snprintf(directory, sizeof directory, "%s", path);
+    char* slash = std::strrchr(directory, '/');
+    if (slash == nullptr) open_failed(path, ENOENT);
+    *slash = '\0';
+    if (directory[0] != '\0' && !mkdir_recursive(directory)) open_failed(path, errno);
+
+    sem_fd = open_sem_file(path);
+    if (sem_fd < 0) open_failed(path, errno);
+}
+
+int sem_lock(int semnum) {
+    if (semnum < 0) sem_fatal("sem_lock() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
+    struct flock64 lock;
+    if (lock_call(F_SETLK64, F_WRLCK, semnum, &lock) == 0) return 0;
+    if (errno == EAGAIN || errno == EACCES) return -1;
+    sem_fatal("sem_lock() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+}
+
+void sem_lock_wait(int semnum) {
+    if (semnum < 0) sem_fatal("sem_lock() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
+    struct flock64 lock;
+    if (lock_call(F_SETLKW64, F_WRLCK, semnum, &lock) != 0)
+        sem_fatal("sem_lock() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+}
+
+void sem_unlock(int semnum) {
+    if (semnum < 0)
+        sem_fatal("sem_unlock() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
+    struct flock64 lock;
+    if (lock_call(F_SETLK64, F_UNLCK, semnum, &lock) != 0)
+        sem_fatal("sem_unlock() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+}
+
+int sem_test(int semnum) {
+    if (semnum < 0) sem_fatal("sem_test() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
+    struct flock64 lock;
+    if (lock_call(F_GETLK64, F_WRLCK, semnum, &lock) != 0)
+        sem_fatal("sem_test() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+    return lock.l_type == F_UNLCK ? 0 : static_cast<int>(lock.l_pid);
+}
+
+int shutdown_sem() {
+    if (sem_fd < 0) return 0;
+    int fd = sem_fd;
+    // Linux frees the descriptor even when close reports an error.
+    sem_fd = -1;
+    if (close(fd) != 0) sem_fatal("shutdown_sem(): failed to close semaphore file: %s", std::strerror(errno));
+    return 0;
+}
+
+int mkdir_recursive(const char* path) {
+    if (path[0] == '\0') {
+        errno = ENOENT;
+        return 0;
+    }
+    char* copy = strdup(path);
+    if (copy == nullptr) return 0;
+
+    std::size_t length = std::strlen(copy);
+    // Stops at every '/' but a leading one, then at the end of the path.
+    for (std::size_t i = 1; i <= length; ++i) {
+        if (i < length && copy[i] != '/') continue;
+        char saved = copy[i];
+        copy[i] = '\0';
+        errno = 0;
+        struct stat st;
+        bool ok = true;
+        if (stat(copy, &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                errno = ENOTDIR;
+                ok = false;
+            }
+        } else if (errno != ENOENT) {
+            ok = false;
+        } else if (mkdir(copy, SEMAPHORE_DIR_MODE) != 0) {
+            // Another utility may have made it in the meantime.
+            ok = errno == EEXIST && stat(copy, &st) == 0 && S_ISDIR(st.st_mode);
+            if (ok) errno = 0;
+        }
+        copy[i] = saved;
+        if (!ok) {
+            int error = errno;
+            std::free(copy);
+            errno = error;
+            return 0;
+        }
+    }
+    std::free(copy);
+    return 1;
+}

@@ -1,0 +1,63 @@
+#include "env/user_lookup.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <grp.h>
+#include <pwd.h>
+
+#include "env/constants.h"
+#include "env/messages.h"
+
+int get_user_ids(const char* name, int* uid, int* gid, const char** home) {
+    // getpwnam leaves errno alone when the user simply does not exist, so
+    // clear it: the warning then names only an error of this lookup.
+    errno = 0;
+    const struct passwd* entry = getpwnam(name);
+    if (entry == nullptr) {
+        report_error(0, "Unable to getpwnam for user %s", name);
+        return -1;
+    }
+    if (uid != nullptr) *uid = static_cast<int>(entry->pw_uid);
+    if (gid != nullptr) *gid = static_cast<int>(entry->pw_gid);
+    if (home != nullptr) *home = entry->pw_dir;
+    return 0;
+}
+
+int get_user_id(const char* name, int flag) {
+    int id = 0;
+    int result = flag == 0 ? get_user_ids(name, &id, nullptr, nullptr) : get_user_ids(name, nullptr, &id, nullptr);
+    return result == 0 ? id : 0;
+}
+
+int get_group_id(const char* name) {
+    errno = 0;
+    const struct group* entry = getgrnam(name);
+    if (entry == nullptr) {
+        char message[TEXT_BUFFER_SIZE];
+        std::snprintf(message, sizeof message, "Unable to getgrnam for group %s: %s", name, std::strerror(errno));
+        emit_error(message, 0);
+        return 0;
+    }
+    return static_cast<int>(entry->gr_gid);
+}
+
+const char* user_name_of(uid_t uid) {
+    static char name[TEXT_BUFFER_SIZE];
+    const struct passwd* entry = getpwuid(uid);
+    if (entry != nullptr)
+        std::snprintf(name, sizeof name, "%s", entry->pw_name);
+    else
+        std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(uid));
+    return name;
+}
+
+const char* group_name_of(gid_t gid) {
+    static char name[TEXT_BUFFER_SIZE];
+    const struct group* entry = getgrgid(gid);
+    if (entry != nullptr)
+        std::snprintf(name, sizeof name, "%s", entry->gr_name);
+    else
+        std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(gid));
+    return name;
+}
