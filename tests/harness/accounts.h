@@ -1,0 +1,15 @@
+#ifndef VERSTALLY_TESTS_HARNESS_ACCOUNTS_H
+#define VERSTALLY_TESTS_HARNESS_ACCOUNTS_H
+
+#include "harness/sandbox.h"
+
+/// The panel account of the fixtures: user zevadm (4711) whose primary
+/// group is zevgrp (4712).
+constexpr unsigned FIXTURE_UID = 4711;
+constexpr unsigned FIXTURE_GID = 4712;
+
+/// Puts /etc/passwd and /etc/group into the sandbox: the machine's own
+/// entries plus the panel account when `withPanelAccount` is set.
+void writeAccountFiles(const Sandbox& sandbox, bool withPanelAccount = true);
+
+#endif

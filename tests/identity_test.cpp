@@ -1,0 +1,97 @@
+#include <cstdio>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "env/identity.h"
+#include "harness/accounts.h"
+#include "harness/sandbox.h"
+
+namespace {
+
+class Identity : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+        writeAccountFiles(sandbox);
+    }
+    Sandbox sandbox;
+};
+
+
+std::string identityText() {
+    char text[128];
+    std::snprintf(text, sizeof text, "uid %d/%d gid %d/%d groups %d", static_cast<int>(getuid()),
+                  static_cast<int>(geteuid()), static_cast<int>(getgid()), static_cast<int>(getegid()),
+                  getgroups(0, nullptr));
+    return text;
+}
+
+// Removes one capability from the effective and permitted sets: root then
+// may no longer use it.
+void dropCapability(int capability) {
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0) _exit(5);
+    data[capability / 32].effective &= ~(1u << (capability % 32));
+    data[capability / 32].permitted &= ~(1u << (capability % 32));
+    if (syscall(SYS_capset, &header, data) != 0) _exit(6);
+}
+
+TEST_F(Identity, BecomingTheAccountClearsEveryGroupOfRoot) {
+    Outcome r = runInSandbox(sandbox, [] {
+        const gid_t groups[] = {0, 27, 4999};
+        if (setgroups(3, groups) != 0) _exit(3);
+        become_account("zevadm");
+        std::printf("%s\n", identityText().c_str());
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "uid 4711/4711 gid 4712/4712 groups 0\n");
+}
+
+TEST_F(Identity, RefusedChangeAsRootIsFatal) {
+    const std::pair<int, std::string> cases[] = {
+        {CAP_SETGID,
+         "Unable to clear the supplementary groups before becoming user zevadm\n"
+         "System error 1: Operation not permitted\n"},
+        {CAP_SETUID, "Unable to change the user to 4711 for user zevadm\nSystem error 1: Operation not permitted\n"},
+    };
+    for (const auto& [capability, message] : cases) {
+        Outcome r = runInSandbox(sandbox, [capability = capability] {
+            dropCapability(capability);
+            become_account("zevadm");
+            std::printf("went on as %s\n", identityText().c_str());
+        });
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_EQ(r.err, message);
+        EXPECT_EQ(r.out, message);
+    }
+}
+
+TEST_F(Identity, WithoutRootOrAccountIdentityStays) {
+    Outcome unprivileged = runInSandbox(sandbox, [] {
+        const gid_t nogroup = 65534;
+        if (setgroups(1, &nogroup) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        become_account("zevadm");
+        std::printf("%s\n", identityText().c_str());
+    });
+    EXPECT_EQ(unprivileged.status, 0);
+    EXPECT_EQ(unprivileged.out, "uid 65534/65534 gid 65534/65534 groups 1\n");
+
+    writeAccountFiles(sandbox, false);
+    Outcome missing = runInSandbox(sandbox, [] {
+        const gid_t groups[] = {27};
+        if (setgroups(1, groups) != 0) _exit(3);
+        become_account("zevadm");
+        std::printf("%s\n", identityText().c_str());
+    });
+    EXPECT_EQ(missing.status, 0);
+    EXPECT_EQ(missing.err, "Unable to getpwnam for user zevadm\nUnable to getpwnam for user zevadm\n");
+    EXPECT_EQ(missing.out, missing.err + "uid 0/0 gid 0/0 groups 1\n");
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+#include "db/idn.h"
+#include "harness/capture.h"
+
+namespace {
+
+// Owns a name handed out by the converters; "<none>" for null.
+std::string take(char* name) {
+    std::unique_ptr<char, decltype(&std::free)> owned(name, &std::free);
+    return name != nullptr ? std::string(name) : "<none>";
+}
+
+const std::string LONG_LABEL = std::string(64, 'a') + ".example";
+
+TEST(Idn, NameToAsciiAndBack) {
+    EXPECT_EQ(take(idn_toascii("b\xC3\xBC" "cher.example")), "xn--bcher-kva.example");
+    EXPECT_EQ(take(idn_toascii_safe("M\xC3\xBCNCHEN.de")), "xn--mnchen-3ya.de");
+    EXPECT_EQ(take(idn_tounicode("xn--bcher-kva.example")), "b\xC3\xBC" "cher.example");
+    EXPECT_EQ(take(idn_toascii("plain.example")), "plain.example");
+}
+
+TEST(Idn, FailureLeavesCodeAndText) {
+    idn_last_error = 0;
+    EXPECT_EQ(take(idn_toascii(LONG_LABEL.c_str())), "<none>");
+    EXPECT_EQ(idn_last_error, 5);
+    EXPECT_STREQ(idn_error_text(idn_last_error), "Invalid length");
+
+    EXPECT_STREQ(idn_error_text(0), "Success");
+    EXPECT_STREQ(idn_error_text(3), "Contains non-LDH characters");
+    EXPECT_STREQ(idn_error_text(201), "Cannot allocate buffer");
+    EXPECT_STREQ(idn_error_text(42), "Unknown error");
+    EXPECT_STREQ(idn_error_text(-1), "Unknown error");
+}
+
+TEST(Idn, SafeConversionFailureIsFatal) {
+    Outcome r = captureInChild([] {
+        errno = EBADF;  // stale: not part of this failure
+        take(idn_toascii_safe(LONG_LABEL.c_str()));
+        std::printf("returned");
+    });
+    const std::string message = "idn_toascii_safe(" + LONG_LABEL + ") failed: Invalid length\n";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, message);
+    EXPECT_EQ(r.out, message);
+}
+
+TEST(Idn, UrlKeepsEveryPartAroundTheConvertedHost) {
+    const char* converted = idn_url_toascii("https://user:pw@b\xC3\xBC" "cher.example:8443/a/b?c=d@e");
+    ASSERT_NE(converted, nullptr);
+    EXPECT_STREQ(converted, "https://user:pw@xn--bcher-kva.example:8443/a/b?c=d@e");
+
+    converted = idn_url_toascii("ftp://b\xC3\xBC" "cher.example/pub");
+    ASSERT_NE(converted, nullptr);
+    EXPECT_STREQ(converted, "ftp://xn--bcher-kva.example/pub");
+
+    converted = idn_url_toascii("host.example.com");
+    ASSERT_NE(converted, nullptr);
+    EXPECT_STREQ(converted, "host.example.com");
+}
+
+TEST(Idn, UnusableUrlsWarnAndYieldNone) {
+    Outcome r = captureInChild([] {
+        std::printf("[%s]\n", idn_url_toascii("") ? "converted" : "none");
+        idn_last_error = 0;
+        std::printf("[%s]\n", idn_url_toascii(("http://" + LONG_LABEL + "/x").c_str()) ? "converted" : "none");
+        std::printf("code %d\n", idn_last_error);
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "regexec() failed: No match\nidn_toascii() failed: Invalid length\n");
+    EXPECT_EQ(r.out, "regexec() failed: No match\n[none]\nidn_toascii() failed: Invalid length\n[none]\ncode 5\n");
+}
+
+TEST(Idn, UrlLongerThanTheBufferIsRefusedNotCut) {
+    // "http://xn--bcher-kva.example/" is 29 characters.
+    const std::string head = "http://b\xC3\xBC" "cher.example/";
+    const std::string fits = head + std::string(4095 - 29, 'p');
+    const char* converted = idn_url_toascii(fits.c_str());
+    ASSERT_NE(converted, nullptr);
+    EXPECT_EQ(std::string(converted).size(), 4095u);
+
+    Outcome r = captureInChild([&] {
+        const std::string tooLong = fits + "p";
+        std::printf("[%s]\n", idn_url_toascii(tooLong.c_str()) ? "converted" : "none");
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "idn_url_toascii(): the converted URL is longer than 4095 characters\n");
+    EXPECT_EQ(r.out, r.err + "[none]\n");
+}
+
+}  // namespace

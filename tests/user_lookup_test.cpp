@@ -1,0 +1,85 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#include <gtest/gtest.h>
+
+#include "env/user_lookup.h"
+#include "harness/accounts.h"
+#include "harness/sandbox.h"
+
+namespace {
+
+// Sandbox whose user database holds the panel account, plus a group that
+// carries the account's name but not its primary gid.
+class UserLookup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+        writeAccountFiles(sandbox);
+        sandbox.writeFile("/etc/group", sandbox.readFile("/etc/group") + "zevadm:x:4999:\n");
+    }
+    Sandbox sandbox;
+};
+
+TEST_F(UserLookup, ExistingAccountIdsComeFromItsEntry) {
+    Outcome r = runInSandbox(sandbox, [] {
+        std::printf("uid %d\n", get_user_id("zevadm", 0));
+        // The primary gid of the passwd entry, not the group named zevadm.
+        std::printf("gid %d %d\n", get_user_id("zevadm", 1), get_user_id("zevadm", 7));
+        int uid = -1, gid = -1;
+        const char* home = "unset";
+        int result = get_user_ids("zevadm", &uid, &gid, &home);
+        std::printf("ids %d %d %d %s\n", result, uid, gid, home);
+        std::printf("group %d %d\n", get_group_id("zevgrp"), get_group_id("zevadm"));
+        std::printf("names %s %s\n", user_name_of(4711), group_name_of(4712));
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "uid 4711\n"
+              "gid 4712 4712\n"
+              "ids 0 4711 4712 /home/zevadm\n"
+              "group 4712 4999\n"
+              "names zevadm zevgrp\n");
+}
+
+TEST_F(UserLookup, MissingUserWarnsAndYieldsZero) {
+    Outcome r = runInSandbox(sandbox, [] {
+        // A stale error from before the lookup must not be reported.
+        errno = EBADF;
+        std::printf("id %d\n", get_user_id("nobody_here", 1));
+        int uid = 77, gid = 78;
+        const char* home = "untouched";
+        int result = get_user_ids("nobody_here", &uid, &gid, &home);
+        std::printf("ids %d %d %d %s\n", result, uid, gid, home);
+    });
+    const std::string warning = "Unable to getpwnam for user nobody_here\n";
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, warning + warning);
+    EXPECT_EQ(r.out, warning + "id 0\n" + warning + "ids -1 77 78 untouched\n");
+}
+
+TEST_F(UserLookup, MissingGroupWarnsWithSystemText) {
+    Outcome r = runInSandbox(sandbox, [] {
+        errno = EBADF;
+        std::printf("gid %d\n", get_group_id("nogroup_here"));
+    });
+    // The lookup fails without an error of its own: the text for 0.
+    const std::string warning = std::string("Unable to getgrnam for group nogroup_here: ") + std::strerror(0) + "\n";
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, warning);
+    EXPECT_EQ(r.out, warning + "gid 0\n");
+}
+
+TEST_F(UserLookup, UnknownIdsReadAsNumbers) {
+    Outcome r = runInSandbox(sandbox, [] {
+        std::printf("%s ", user_name_of(4242));
+        std::printf("%s ", group_name_of(4242));
+        std::printf("%s\n", user_name_of(4294967294u));
+    });
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "4242 4242 4294967294\n");
+}
+
+}  // namespace
