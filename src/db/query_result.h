@@ -1,0 +1,45 @@
+#ifndef VERSTALLY_DB_QUERY_RESULT_H
+#define VERSTALLY_DB_QUERY_RESULT_H
+
+// One statement sent and its result set held, for the query routines that
+// read single values.
+
+#include <cstddef>
+#include <mysql.h>
+#include <string>
+
+/// Sends a statement on construction and keeps its result set until the
+/// object ends.
+class QueryResult {
+public:
+    /// Sends `statement` (whole) on `connection` and stores the result set.
+    QueryResult(MYSQL* connection, const char* statement);
+    ~QueryResult();
+    QueryResult(const QueryResult&) = delete;
+    QueryResult& operator=(const QueryResult&) = delete;
+
+    /// True when the statement ran and gave a result set.
+    bool ok() const { return result_ != nullptr; }
+    /// Why there is no result set: the server's text, or a note that the
+    /// statement gave none.
+    const std::string& reason() const { return reason_; }
+
+    /// The next row, null after the last one (or without result set).
+    MYSQL_ROW next_row();
+    /// Length in bytes of `column` of the row last returned.
+    std::size_t length(unsigned column) const;
+
+private:
+    MYSQL_RES* result_ = nullptr;
+    MYSQL_ROW row_ = nullptr;
+    std::string reason_;
+};
+
+/// Copies `length` bytes of `value` into `buffer` of `size` bytes (not 0),
+/// cut at `size` - 1 and always terminated; a null value gives "".
+void copy_value(char* buffer, std::size_t size, const char* value, std::size_t length);
+
+/// True when `value` is not null and its first four characters are "true".
+bool begins_with_true(const char* value);
+
+#endif
