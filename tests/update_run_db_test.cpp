@@ -222,4 +222,54 @@ TEST_F(UpdateRun, TimeOutCountsItselfEndsTheRunAndLeavesNoChild) {
     }
 }
 
+TEST_F(UpdateRun, TimeOutEndsARunStuckInAVendorTool) {
+    FakeDpkgQuery dpkg(sandbox, "");
+    const std::string cfPath = sandbox.root() + "/cf";
+    // The tool's own child keeps the output pipe open after the tool ends.
+    const std::string grandchild = sandbox.root() + "/grandchild.pid";
+    sandbox.writeFile(cfPath + "/bin/cfinfo",
+                      "#!/bin/sh\nsleep 1000 & echo $! > '" + grandchild + "'\necho $$ > '" + pidFile() + "'\nwait\n",
+                      0755);
+    db.exec("INSERT INTO misc VALUES ('cf_instance_type', 'standard'), ('cf_instance_path', '" + cfPath + "')");
+    int tool = startTool(sandbox, toolRun({}), sandbox.root() + "/t.out", sandbox.root() + "/t.err");
+    pid_t probe = waitForDpkgQuery();
+    ASSERT_NE(probe, 0);
+    kill(tool, SIGALRM);
+    Outcome r = collectChild(tool, sandbox.root() + "/t.out", sandbox.root() + "/t.err");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("verstally: Verstally timeout\n", 0), 0u) << r.err;
+    EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), "1");
+    EXPECT_EQ(kill(probe, 0), -1);
+    kill(static_cast<pid_t>(std::stol(readWholeFile(grandchild))), SIGKILL);
+}
+
+TEST_F(UpdateRun, TimeOutEndsARunStuckInTheDatabase) {
+    FakeDpkgQuery dpkg(sandbox, "");
+    RootConnection locker(db.name());
+    locker.exec("LOCK TABLES Components WRITE");
+    int tool = startTool(sandbox, toolRun({}), sandbox.root() + "/t.out", sandbox.root() + "/t.err");
+    bool waiting = false;
+    for (int i = 0; i < 600 && !waiting; ++i) {
+        waiting = db.scalar("SELECT COUNT(*) FROM information_schema.processlist WHERE info LIKE 'REPLACE Components%'"
+                            " AND db = " + db.root().quote(db.name())) != std::optional<std::string>("0");
+        if (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!waiting) {
+        kill(tool, SIGKILL);
+        Outcome r = collectChild(tool, sandbox.root() + "/t.out", sandbox.root() + "/t.err");
+        FAIL() << "the run never reached its statement: " << r.err;
+    }
+    // The client library waits on through the signal: the time-out ends the
+    // process after its grace period even so, while the table stays locked.
+    kill(tool, SIGALRM);
+    Outcome r = collectChild(tool, sandbox.root() + "/t.out", sandbox.root() + "/t.err");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "verstally: Verstally timeout\n");
+    EXPECT_EQ(r.out, r.err);
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM information_schema.processlist WHERE info LIKE 'REPLACE Components%'"
+                        " AND db = " + db.root().quote(db.name())),
+              "1");  // still waiting for the lock, from a client that has gone
+    locker.exec("UNLOCK TABLES");
+}
+
 }  // namespace
