@@ -190,11 +190,13 @@ TEST_F(DomainQueries, NextTableId) {
         std::printf("%ld %ld %ld\n", next_table_id("clients"), next_table_id("empty_ids"), next_table_id("domains"));
         std::printf("%ld\n", next_table_id("text_ids"));
         std::printf("%ld\n", next_table_id("clients; drop table misc"));
+        std::printf("%ld\n", next_table_id("mysql.user"));
         std::printf("%ld\n", next_table_id("nosuch"));
     });
     EXPECT_EQ(r.out, "103 1 6\n"
                      "verstally: Unable to define max id: the largest id of text_ids, 'abc', has no successor\n0\n"
                      "verstally: Unable to define max id: 'clients; drop table misc' is not a plain table name\n0\n"
+                     "verstally: Unable to define max id: 'mysql.user' is not a plain table name\n0\n"
                      "verstally: Unable to define max id: " + missingTable("nosuch") + "\n0\n");
     EXPECT_EQ(db.statementsMentioning("drop table misc"), std::vector<std::string>{});
     EXPECT_EQ(db.scalar("SELECT count(*) FROM misc"), "1");

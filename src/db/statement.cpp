@@ -51,7 +51,7 @@ bool is_sql_identifier(const char* name) {
     for (const char* c = name; *c != '\0'; ++c) {
         const bool letter = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z');
         const bool digit = *c >= '0' && *c <= '9';
-        if (!letter && !digit && *c != '_' && *c != '$' && *c != '.') return false;
+        if (!letter && !digit && *c != '_') return false;
     }
     return true;
 }

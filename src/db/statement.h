@@ -41,7 +41,7 @@ private:
 std::string escape_sql_value(MYSQL* connection, const char* value);
 
 /// True when `name` can stand as a table or column name as it is: not
-/// empty, only ASCII letters, digits, '_', '$' and '.' (qualified names).
+/// empty, only ASCII letters, digits and '_'.
 bool is_sql_identifier(const char* name);
 
 /// Formats a statement into `buffer` of `size` bytes. Returns false and
