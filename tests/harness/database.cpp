@@ -157,7 +157,8 @@ std::vector<std::string> TestDatabase::statementsMentioning(const std::string& m
              " AND argument LIKE " + root_.quote(pattern) +
              " AND argument NOT LIKE '%general\\_log%'"
              " AND thread_id IN (SELECT thread_id FROM mysql.general_log WHERE command_type = 'Connect'"
-             " AND argument LIKE " + root_.quote("% on " + name_ + " %") + ")"
+             " AND argument LIKE " + root_.quote("% on " + name_ + " %") +
+             " OR command_type = 'Init DB' AND argument = " + root_.quote(name_) + ")"
              " ORDER BY event_time")) {
         if (row[0]) statements.push_back(*row[0]);
     }
