@@ -47,12 +47,7 @@ bool readInstanceParam(const char* name, MYSQL* db, char* target) {
     }
     char baseCopy[TEXT_BUFFER_SIZE];
     std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
-    execl(tool, basename(baseCopy), argument, static_cast<char*>(nullptr));
-    const int error = errno;
-    tellToolNotStarted(status[1]);
-    errno = error;
-    report_error(1, "Unable to exec program %s: %s\n", tool, std::strerror(error));
-    _exit(1);  // not reached
+    execToolOrReport(tool, basename(baseCopy), argument, status[1]);
 }
 
 }  // namespace

@@ -11,19 +11,6 @@
 
 namespace vonta {
 
-namespace {
-
-[[noreturn]] void execOrReport(const char* path, const char* argv0, const char* argument, int statusWrite) {
-    execl(path, argv0, argument, static_cast<char*>(nullptr));
-    const int error = errno;
-    tellToolNotStarted(statusWrite);
-    errno = error;
-    report_error(1, "Unable to exec program %s: %s\n", path, std::strerror(error));
-    _exit(1);  // not reached
-}
-
-}  // namespace
-
 FrontpagePackage::~FrontpagePackage() = default;
 
 void FrontpagePackage::fetchVersion() {
@@ -46,7 +33,7 @@ void FrontpagePackage::fetchVersion() {
         dup2(a[1], 2);
         char baseCopy[TEXT_BUFFER_SIZE];
         std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
-        execOrReport(tool, basename(baseCopy), FRONTPAGE_TOOL_ARG, aStatus[1]);
+        execToolOrReport(tool, basename(baseCopy), FRONTPAGE_TOOL_ARG, aStatus[1]);
     }
     close(a[1]);
     close(aStatus[1]);
@@ -66,7 +53,7 @@ void FrontpagePackage::fetchVersion() {
         dup2(a[0], 0);
         dup2(b[1], 1);
         dup2(b[1], 2);
-        execOrReport(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, bStatus[1]);
+        execToolOrReport(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, bStatus[1]);
     }
     close(a[0]);
     close(b[1]);

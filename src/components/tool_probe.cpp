@@ -53,6 +53,15 @@ void tellToolNotStarted(int statusWrite) {
     (void)ignored;
 }
 
+void execToolOrReport(const char* path, const char* argv0, const char* argument, int statusWrite) {
+    execl(path, argv0, argument, static_cast<char*>(nullptr));
+    const int error = errno;
+    tellToolNotStarted(statusWrite);
+    errno = error;
+    report_error(1, "Unable to exec program %s: %s\n", path, std::strerror(error));
+    _exit(1);  // not reached: report_error ends the child
+}
+
 bool toolStarted(int statusRead) {
     char byte;
     ssize_t got;

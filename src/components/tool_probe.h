@@ -24,6 +24,11 @@ pid_t forkTool();
 /// that the tool could not be started. Call before reporting and exiting.
 void tellToolNotStarted(int statusWrite);
 
+/// In a child: runs `path` with the argument list argv0, argument. When the
+/// exec fails, tells the parent and ends the child with "Unable to exec
+/// program %s: %s\n".
+[[noreturn]] void execToolOrReport(const char* path, const char* argv0, const char* argument, int statusWrite);
+
 /// In the parent: true when the child closed the status pipe by exec, false
 /// when it reported that the tool did not start. Closes `statusRead`.
 bool toolStarted(int statusRead);
