@@ -41,6 +41,8 @@ void DebVersionGetter::getVersions() {
     // Only the objects listed now are answered and removed; the list is
     // changed only once the whole run has succeeded.
     const std::size_t asked = versionables.size();
+    // Without names dpkg-query would list the whole package database.
+    if (asked == 0) return;
 
     ArgumentVector args;
     args.append(DPKG_QUERY_PATH);
