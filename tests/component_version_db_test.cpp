@@ -1,0 +1,67 @@
+#include <cstdio>
+#include <gtest/gtest.h>
+
+#include "db/component_version.h"
+#include "env/messages.h"
+#include "harness/database.h"
+#include "harness/sandbox.h"
+
+namespace {
+
+// The library's own questions on the Components table, run in-process.
+class ComponentVersion : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+        writePasswordFile(sandbox);
+        db.exec("ALTER TABLE Components DROP PRIMARY KEY");
+        db.exec("INSERT INTO Components VALUES ('samba', '3.0'), ('bind', 'not_installed'), ('odd', 'not_installed+1'),"
+                " ('gone', NULL), ('twice', '1'), ('twice', '2')");
+    }
+    Outcome inside(const std::function<void()>& body, std::map<std::string, std::string> env = {}) {
+        if (env.empty()) env = db.socketEnv();
+        return runInSandbox(sandbox, [&] {
+            program_path = "verstally";
+            applyDatabaseEnv(env);
+            body();
+        });
+    }
+    TestDatabase db;
+    Sandbox sandbox;
+};
+
+TEST_F(ComponentVersion, InstalledAnswersFromTheStoredVersion) {
+    Outcome r = inside([] {
+        std::printf("%d%d%d", is_component_installed("samba"), is_component_installed("bind"),
+                    is_component_installed("odd"));
+        char buffer[4];
+        get_component_version("samba", buffer, sizeof buffer);
+        std::printf(" %s", buffer);
+    });
+    EXPECT_EQ(r.out, "101 3.0");
+    Outcome missing = inside([] { is_component_installed("nosuch"); });
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out.rfind("verstally: Package 'nosuch' is not found in Components table\n", 0), 0u);
+}
+
+TEST_F(ComponentVersion, QuietAnswerIsFalseOnEveryDoubt) {
+    Outcome r = inside([] {
+        for (const char* name : {"samba", "bind", "odd", "gone", "twice", "nosuch", "x' OR '1'='1"})
+            std::printf("%d", component_installed_quiet(name));
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1000000");
+    EXPECT_EQ(r.err, "");
+    // No connection is left open.
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM information_schema.processlist WHERE db = " + db.root().quote(db.name())),
+              "1");
+
+    DeadServer dead;
+    Outcome down = inside([] { std::printf("%d", component_installed_quiet("samba")); }, dead.tcpEnv(db.name()));
+    EXPECT_EQ(down.status, 0);
+    // Only the connection routine's own warning, then the answer.
+    EXPECT_EQ(down.out.rfind("verstally: db_connect: failed to connect to database: Error: ", 0), 0u) << down.out;
+    EXPECT_EQ(down.out.substr(down.out.size() - 2), "\n0");
+}
+
+}  // namespace
