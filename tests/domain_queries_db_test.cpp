@@ -383,17 +383,7 @@ TEST_F(DomainQueries, PrivateConnectionsAreClosed) {
             next_table_id("nosuch");
         }
         MYSQL* own = connectOrDie();
-        const char* others = nullptr;
-        // A closed connection leaves the server's list shortly after.
-        for (int tries = 0; tries < 50; ++tries) {
-            others = query_single_value(
-                "select count(*) from information_schema.processlist where db = database() and user = 'admin' and "
-                "id <> connection_id()",
-                own);
-            if (others == nullptr || std::strcmp(others, "0") == 0) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        std::fprintf(stderr, "open=%s\n", others != nullptr ? others : "<none>");
+        std::fprintf(stderr, "open=%s\n", otherAdminSessions(own).c_str());
     });
     EXPECT_NE(r.err.find("open=0\n"), std::string::npos) << r.err;
 }

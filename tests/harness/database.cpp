@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -11,8 +12,10 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
+#include "db/param_store.h"
 #include "env/constants.h"
 #include "harness/capture.h"
 #include "harness/sandbox.h"
@@ -208,4 +211,18 @@ DeadServer::~DeadServer() {
 
 std::map<std::string, std::string> DeadServer::tcpEnv(const std::string& database) const {
     return {{ENV_DB_NAME, database}, {ENV_DB_HOST, "127.0.0.1"}, {ENV_DB_PORT, std::to_string(port_)}};
+}
+
+std::string otherAdminSessions(MYSQL* own) {
+    const char* others = nullptr;
+    // A closed connection leaves the server's list shortly after.
+    for (int tries = 0; tries < 50; ++tries) {
+        others = query_single_value(
+            "select count(*) from information_schema.processlist where db = database() and user = 'admin' and "
+            "id <> connection_id()",
+            own);
+        if (others == nullptr || std::strcmp(others, "0") == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return others != nullptr ? others : "<none>";
 }

@@ -92,6 +92,12 @@ private:
 /// the fixture's password followed by `suffix` (e.g. "\n").
 void writePasswordFile(const Sandbox& sandbox, const std::string& suffix = "");
 
+/// For in-process library code: the number of other sessions of the admin
+/// login on the database of `own` (a connection of the code under test),
+/// after giving closed ones time to leave the server's list; "<none>" when
+/// the question fails.
+std::string otherAdminSessions(MYSQL* own);
+
 /// For in-process library code (inside runInSandbox): clears ZEV_DB_HOST,
 /// ZEV_DB_PORT, ZEV_DB_NAME, ZEV_DB_LOGIN, ZEV_RUN_MODE and MYSQL_UNIX_PORT,
 /// then sets the variables of `env`.
