@@ -20,11 +20,7 @@ protected:
     }
     Outcome inside(const std::function<void()>& body, std::map<std::string, std::string> env = {}) {
         if (env.empty()) env = db.socketEnv();
-        return runInSandbox(sandbox, [&] {
-            program_path = "verstally";
-            applyDatabaseEnv(env);
-            body();
-        });
+        return runWithDatabase(sandbox, env, body);
     }
     TestDatabase db;
     Sandbox sandbox;

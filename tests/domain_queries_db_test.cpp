@@ -57,11 +57,7 @@ protected:
     /// environment (or `env` when given) and the program name "verstally".
     Outcome inside(const std::function<void()>& body, std::map<std::string, std::string> env = {}) {
         if (env.empty()) env = db.socketEnv();
-        return runInSandbox(sandbox, [&] {
-            program_path = "/opt/zev/bin/verstally";
-            applyDatabaseEnv(env);
-            body();
-        });
+        return runWithDatabase(sandbox, env, body);
     }
     std::string missingTable(const std::string& table) {
         return "Table '" + db.name() + "." + table + "' doesn't exist";

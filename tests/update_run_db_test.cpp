@@ -42,6 +42,16 @@ protected:
         return 0;
     }
     std::vector<std::string> replaces() { return db.statementsMentioning("REPLACE Components"); }
+    // Starts a run, waits until the stand-in child has written its pid,
+    // strikes the time-out and collects the run. `waited` is that pid.
+    Outcome runUntilTimeOut(pid_t& waited) {
+        const std::string out = sandbox.root() + "/t.out", err = sandbox.root() + "/t.err";
+        int tool = startTool(sandbox, toolRun({}), out, err);
+        waited = waitForDpkgQuery();
+        if (waited != 0) kill(tool, SIGALRM);
+        else kill(tool, SIGKILL);
+        return collectChild(tool, out, err);
+    }
 };
 
 TEST_F(UpdateRun, NothingInstalledWritesEveryComponentAsNotInstalled) {
@@ -207,11 +217,9 @@ TEST_F(UpdateRun, TimeOutCountsItselfEndsTheRunAndLeavesNoChild) {
             db.exec(std::string("INSERT INTO misc VALUES ('verstally_fails', '") + counter.first + "')");
         unlink(pidFile().c_str());
         installSleepingDpkgQuery();
-        int tool = startTool(sandbox, toolRun({}), sandbox.root() + "/t.out", sandbox.root() + "/t.err");
-        pid_t dpkgQuery = waitForDpkgQuery();
+        pid_t dpkgQuery = 0;
+        Outcome r = runUntilTimeOut(dpkgQuery);
         ASSERT_NE(dpkgQuery, 0);
-        kill(tool, SIGALRM);
-        Outcome r = collectChild(tool, sandbox.root() + "/t.out", sandbox.root() + "/t.err");
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err.rfind("verstally: Verstally timeout\n", 0), 0u) << r.err;
         EXPECT_EQ(r.out, r.err);
@@ -231,11 +239,9 @@ TEST_F(UpdateRun, TimeOutEndsARunStuckInAVendorTool) {
                       "#!/bin/sh\nsleep 1000 & echo $! > '" + grandchild + "'\necho $$ > '" + pidFile() + "'\nwait\n",
                       0755);
     db.exec("INSERT INTO misc VALUES ('cf_instance_type', 'standard'), ('cf_instance_path', '" + cfPath + "')");
-    int tool = startTool(sandbox, toolRun({}), sandbox.root() + "/t.out", sandbox.root() + "/t.err");
-    pid_t probe = waitForDpkgQuery();
+    pid_t probe = 0;
+    Outcome r = runUntilTimeOut(probe);
     ASSERT_NE(probe, 0);
-    kill(tool, SIGALRM);
-    Outcome r = collectChild(tool, sandbox.root() + "/t.out", sandbox.root() + "/t.err");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("verstally: Verstally timeout\n", 0), 0u) << r.err;
     EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), "1");

@@ -17,6 +17,7 @@
 
 #include "db/param_store.h"
 #include "env/constants.h"
+#include "env/messages.h"
 #include "harness/capture.h"
 #include "harness/sandbox.h"
 
@@ -225,4 +226,13 @@ std::string otherAdminSessions(MYSQL* own) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return others != nullptr ? others : "<none>";
+}
+
+Outcome runWithDatabase(const Sandbox& sandbox, const std::map<std::string, std::string>& env,
+                        const std::function<void()>& body) {
+    return runInSandbox(sandbox, [&] {
+        program_path = "/opt/zev/bin/verstally";
+        applyDatabaseEnv(env);
+        body();
+    });
 }

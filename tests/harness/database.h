@@ -1,11 +1,14 @@
 #ifndef VERSTALLY_TESTS_HARNESS_DATABASE_H
 #define VERSTALLY_TESTS_HARNESS_DATABASE_H
 
+#include <functional>
 #include <map>
 #include <mysql.h>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "harness/capture.h"
 
 class Sandbox;
 
@@ -91,6 +94,11 @@ private:
 /// Writes the admin password file (/etc/zev/.zev.shadow) into the sandbox:
 /// the fixture's password followed by `suffix` (e.g. "\n").
 void writePasswordFile(const Sandbox& sandbox, const std::string& suffix = "");
+
+/// Runs library code in a captured child inside `sandbox`, as the program
+/// "verstally", with the database environment `env` (see applyDatabaseEnv).
+Outcome runWithDatabase(const Sandbox& sandbox, const std::map<std::string, std::string>& env,
+                        const std::function<void()>& body);
 
 /// For in-process library code: the number of other sessions of the admin
 /// login on the database of `own` (a connection of the code under test),
