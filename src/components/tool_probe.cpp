@@ -44,6 +44,8 @@ pid_t forkTool() {
     pid_t child = fork();
     if (child < 0) report_error(1, "Unable to create child: %s\n", std::strerror(errno));
     if (child > 0) registerWaitedChild(child);
+    // A group of its own, so that ending the tool ends what it started.
+    if (child == 0) setpgid(0, 0);
     return child;
 }
 

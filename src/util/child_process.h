@@ -12,9 +12,9 @@
 int dup2Custom(int source, int target);
 
 /// Starts `path` with `argv` (null-terminated, not copied) on the given
-/// standard descriptors (-1: /dev/null). In the child every other descriptor
-/// is closed, the user changed unless it is (uid_t)-1, and `environment`
-/// added. Returns the child's pid in the parent.
+/// standard descriptors (-1: /dev/null). The child leads a process group of
+/// its own; every other descriptor is closed, the user changed unless it is
+/// (uid_t)-1, and `environment` added. Returns the child's pid in the parent.
 pid_t forkExecvPipes(int input, int output, int error, const std::string& path, const std::vector<char*>& argv,
                      uid_t user, const std::map<std::string, std::string>& environment);
 
@@ -32,9 +32,16 @@ int forkExecvGetOutErr(std::string& output, std::string& error, const std::strin
                        const std::vector<char*>& argv, uid_t user);
 int forkExecvGetOutErr(std::string& output, std::string& error, const std::string& path,
                        const std::vector<char*>& argv);
+/// As above, for a caller that must tell a program that could not be started
+/// from one that ran: `execError` receives the errno of a failed exec (the
+/// child still reports it and exits 1), 0 when the program started.
+int forkExecvGetOutErrExec(std::string& output, std::string& error, const std::string& path,
+                           const std::vector<char*>& argv, int& execError);
 /// As above; the child's standard error is dropped.
 int forkExecvGetOutErr(std::string& output, const std::string& path, const std::vector<char*>& argv);
 
+/// Closes every descriptor from `first` up, ignoring errors.
+void closeDescriptorsFrom(int first);
 /// Closes every descriptor from 3 up, ignoring errors.
 void closeDescriptorsFrom3();
 
