@@ -100,6 +100,56 @@ TEST(ChildProcess, UnexecutablePathReportsExecFailureOnBothStreams) {
     program_path = nullptr;
 }
 
+TEST(ChildProcess, ExecErrorTellsNotStartedFromExitStatus) {
+    char dir[] = "/var/tmp/verstally-exec.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string plain = std::string(dir) + "/plain", garbage = std::string(dir) + "/garbage";
+    for (const auto& file : {std::make_pair(plain, 0644), std::make_pair(garbage, 0755)}) {
+        int fd = open(file.first.c_str(), O_WRONLY | O_CREAT, file.second);
+        ASSERT_EQ(write(fd, "\x01\x02", 2), 2);
+        close(fd);
+    }
+    const struct {
+        std::string path;
+        int status;
+        int execError;
+    } cases[] = {
+        {"/bin/true", 0, 0},
+        {"/bin/false", 1, 0},
+        {"/nonexistent/tool", 1, ENOENT},
+        {plain, 1, EACCES},
+        {garbage, 1, ENOEXEC},
+    };
+    for (const auto& c : cases) {
+        std::string out, err;
+        Args args{"tool"};
+        int execError = -1;
+        EXPECT_EQ(forkExecvGetOutErrExec(out, err, c.path, args.argv, execError), c.status) << c.path;
+        EXPECT_EQ(execError, c.execError) << c.path;
+    }
+    unlink(plain.c_str());
+    unlink(garbage.c_str());
+    rmdir(dir);
+}
+
+// A caller that runs with standard descriptors closed: the pipe ends take
+// their numbers, and the child's output must still arrive.
+TEST(ChildProcess, OutputArrivesWhenTheCallerHasStandardDescriptorsClosed) {
+    for (const std::vector<int>& closed : {std::vector<int>{0}, {0, 1}, {1}}) {
+        Outcome r = captureInChild([&closed] {
+            const int report = dup(2);
+            for (int fd : closed) close(fd);
+            std::string out, err;
+            Args args{"sh", "-c", "echo out; echo err >&2"};
+            forkExecvGetOutErr(out, err, "/bin/sh", args.argv);
+            const std::string seen = out + "|" + err;
+            ssize_t ignored = write(report, seen.data(), seen.size());
+            (void)ignored;
+        });
+        EXPECT_EQ(r.err, "out\n|err\n") << "closed: " << closed.size();
+    }
+}
+
 TEST(ChildProcess, EnvironmentEntriesOverrideInheritedValues) {
     setenv("VERSTALLY_TEST_VAR", "parent", 1);
     std::string out, err;

@@ -1,5 +1,6 @@
 #include "db/component_version.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -30,11 +31,22 @@ void get_component_version(const char* name, char* buffer, int size) {
     MYSQL_RES* result = mysql_store_result(db);
     if (result == nullptr) report_error(1, "Error during mysql_store_result: %s", mysql_error(db));
     const my_ulonglong rows = mysql_num_rows(result);
-    if (rows > 1) report_error(1, "Duplicate record in Components table for package %s", name);
-    if (rows == 0) report_error(1, "Package '%s' is not found in Components table", name);
+    // These findings come from no failed system call: a stale errno of the
+    // client library must not add a false reason to them.
+    if (rows > 1) {
+        errno = 0;
+        report_error(1, "Duplicate record in Components table for package %s", name);
+    }
+    if (rows == 0) {
+        errno = 0;
+        report_error(1, "Package '%s' is not found in Components table", name);
+    }
     MYSQL_ROW row = mysql_fetch_row(result);
     if (row == nullptr) report_error(1, "Error during mysql_fetch_row: %s", mysql_error(db));
-    if (row[0] == nullptr) report_error(1, "NULL version for package '%s' in database", name);
+    if (row[0] == nullptr) {
+        errno = 0;
+        report_error(1, "NULL version for package '%s' in database", name);
+    }
     if (size > 0) {
         std::strncpy(buffer, row[0], static_cast<std::size_t>(size));
         buffer[size - 1] = '\0';  // a longer version is cut, never left open

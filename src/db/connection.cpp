@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <errmsg.h>
 #include <unistd.h>
 
+#include "db/connection_wait.h"
 #include "db/env_values.h"
 #include "env/constants.h"
 #include "env/messages.h"
@@ -75,15 +77,25 @@ MYSQL* db_connect(char* message, std::size_t message_size) {
         std::memset(password, 0, sizeof password);
         return nullptr;
     }
+    prepare_connection_wait(connection);
+    begin_connection_phase();
     MYSQL* connected = mysql_real_connect(connection, host, login, password, database, port, socket, 0);
     std::memset(password, 0, sizeof password);
+    // The server's answer to the first statement does not matter, but a
+    // connection lost or silent on it is no connection.
+    if (connected != nullptr &&
+        mysql_real_query(connection, FOREIGN_KEY_CHECKS_OFF, std::strlen(FOREIGN_KEY_CHECKS_OFF)) != 0 &&
+        mysql_errno(connection) >= CR_MIN_ERROR)
+        connected = nullptr;
     if (connected == nullptr) {
         std::snprintf(message, message_size, "db_connect: failed to connect to database: Error: %s",
                       mysql_error(connection));
         mysql_close(connection);
+        end_connection_phase();
         return nullptr;
     }
-    mysql_real_query(connection, FOREIGN_KEY_CHECKS_OFF, std::strlen(FOREIGN_KEY_CHECKS_OFF));
+    end_connection_phase();
+    note_connection(connection);
     return connection;
 }
 

@@ -94,6 +94,11 @@ constexpr const char* CONTAINER_DB_LOGIN_FORMAT = "admin%ld";
 /// Section of /etc/my.cnf that names the server's socket, and its option.
 constexpr const char* MYSQL_SERVER_SECTION = "[mysqld]";
 constexpr const char* MYSQL_SOCKET_OPTION = "socket";
+/// Seconds a connection may take, from the first packet to the answer of
+/// its first statement, before it counts as failed.
+constexpr unsigned CONNECT_BOUND_SECONDS = 30;
+/// Connections whose server thread ids are kept for cancelling a statement.
+constexpr std::size_t MAX_KNOWN_CONNECTIONS = 8;
 /// Sent on every new connection.
 constexpr const char* FOREIGN_KEY_CHECKS_OFF = "set foreign_key_checks=0";
 

@@ -1,10 +1,17 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "env/constants.h"
 
 #include "env/messages.h"
 #include "env/product_conf.h"
 #include "tool/modes.h"
+#include "tool/run_timeout.h"
 
 namespace {
 
@@ -24,9 +31,26 @@ constexpr const char* USAGE_TEXT =
 
 void print_usage() { std::printf("%s", USAGE_TEXT); }
 
+// Descriptors 0, 1 and 2 that the caller left closed are opened on
+// /dev/null, so that no file or connection opened later takes their place
+// and receives the messages meant for them.
+void openMissingStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        int opened = open(DEV_NULL, O_RDWR);
+        if (opened < 0) std::_Exit(1);  // nowhere to report it either
+        if (opened != fd) {
+            // Lower numbers are open already, so this cannot happen; be sure.
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    openMissingStandardDescriptors();
     // Without an argument vector (argc 0, or the empty argv[0] that Linux
     // substitutes for it) messages go out under the tool's own name; argc 0
     // itself is misuse and gets the usage text.
@@ -53,6 +77,8 @@ int main(int argc, char* argv[]) {
     try {
         update_components();
     } catch (const std::exception& e) {
+        // A child ended by the time-out fails its run: the time-out it is.
+        check_run_timeout();
         std::fprintf(stderr, "%s", e.what());
         return 1;
     }

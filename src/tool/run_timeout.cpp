@@ -1,12 +1,16 @@
 #include "tool/run_timeout.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <libgen.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
+#include "db/connection.h"
+#include "db/connection_wait.h"
 #include "db/param_store.h"
 #include "env/constants.h"
 #include "env/messages.h"
@@ -31,22 +35,49 @@ void prepareLastResortLine() {
     lastResortLength = length < 0 ? 0 : std::min(static_cast<std::size_t>(length), sizeof lastResortLine - 1);
 }
 
+// Counts the time-out on `db`: "1" when the counter is absent or empty,
+// else one more.
+void countTimeout(MYSQL* db) {
+    const char* fails = get_misc_param(TIMEOUT_COUNTER_PARAM, db);
+    if (fails != nullptr && fails[0] != '\0') {
+        static const char increment[] = "UPDATE misc SET val = val + 1 WHERE param = 'verstally_fails'";
+        mysql_real_query(db, increment, sizeof increment - 1);
+    } else {
+        put_misc_param(TIMEOUT_COUNTER_PARAM, "1", db);
+    }
+}
+
 void finishTimeout() {
     // The counting may fail fatally itself; the time-out is reported once.
     if (timeoutHandled) return;
     timeoutHandled = true;
     // Nothing is left behind: the children waited for are ended and reaped.
     reapWaitedChildren();
+    // Writing on a connection whose socket the handler shut down must fail,
+    // not end the process; no child is left to inherit the setting.
+    signal(SIGPIPE, SIG_IGN);
 
-    const char* fails = get_misc_param(TIMEOUT_COUNTER_PARAM, panel_db);
-    if (fails != nullptr && fails[0] != '\0') {
-        static const char increment[] = "UPDATE misc SET val = val + 1 WHERE param = 'verstally_fails'";
-        mysql_real_query(panel_db, increment, sizeof increment - 1);
-    } else {
-        put_misc_param(TIMEOUT_COUNTER_PARAM, "1", panel_db);
+    // A statement cut short on the client side may still wait in the server
+    // (for a lock, say) and land later: it is cancelled first, on a
+    // connection that works, and the time-out is counted there.
+    bool panelCut = false;
+    const unsigned long cutThread = resume_database_waits(panel_db, &panelCut);
+    MYSQL* counter = panel_db;
+    MYSQL* fresh = nullptr;
+    if (panelCut || panel_db == nullptr) {
+        char message[DB_MESSAGE_BUFFER_SIZE];
+        fresh = db_connect(message, sizeof message);
+        counter = fresh;
     }
-    mysql_close(panel_db);
+    if (counter != nullptr) {
+        cancel_statement_of(counter, cutThread);
+        countTimeout(counter);
+    }
+    if (fresh != nullptr) mysql_close(fresh);
+    if (panel_db != nullptr) mysql_close(panel_db);
     panel_db = nullptr;
+    // No system call failed here: a stale errno would add a false reason.
+    errno = 0;
     report_error(1, "Verstally timeout");
 }
 
@@ -55,8 +86,10 @@ void finishTimeout() {
 void timeout_handler(int) {
     if (timeoutStruck == 0) {
         timeoutStruck = 1;
-        // Whatever child the run waits for is ended, so the wait returns.
+        // Whatever child or statement the run waits for is ended, so the
+        // wait returns to a safe point.
         signalWaitedChildren(SIGKILL);
+        abort_database_waits();
         alarm(TIMEOUT_GRACE_SECONDS);
         return;
     }
@@ -75,6 +108,9 @@ void check_run_timeout() {
 
 void arm_run_timeout() {
     prepareLastResortLine();
+    // What a child leaves running when it is ended becomes this process's
+    // own child, so that the time-out can end and reap it too.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
     setChildWaitInterruptHook(check_run_timeout);
     set_fatal_exit_hook(check_run_timeout);
     // Without SA_RESTART, so that a blocking wait returns to a safe point.

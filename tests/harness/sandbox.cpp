@@ -150,6 +150,8 @@ int startTool(const Sandbox& sandbox, const ToolRun& run, const std::string& out
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    for (int original : {in, out, err})
+        if (original > 2) close(original);
     sandbox.enter();
     if (run.maxProcesses >= 0) {
         struct rlimit limit = {static_cast<rlim_t>(run.maxProcesses), static_cast<rlim_t>(run.maxProcesses)};
@@ -171,6 +173,8 @@ int startTool(const Sandbox& sandbox, const ToolRun& run, const std::string& out
     std::vector<char*> envp;
     for (auto& entry : envText) envp.push_back(entry.data());
     envp.push_back(nullptr);
+    if (run.closeStandardStreams)
+        for (int fd = 0; fd <= 2; ++fd) close(fd);
     execve(binary.c_str(), argv.data(), envp.data());
     enterFailed("exec", binary);
 }

@@ -59,6 +59,7 @@ struct ToolRun {
     long maxProcesses = -1;                        // RLIMIT_NPROC, -1: unchanged
     std::string argv0;                             // default: the binary's path
     bool noArguments = false;                      // start with an empty argument vector
+    bool closeStandardStreams = false;             // start with 0, 1 and 2 closed
 };
 
 /// Runs the built verstally inside the sandbox; waits and captures.

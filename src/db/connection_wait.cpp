@@ -1,0 +1,146 @@
+#include "db/connection_wait.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include "env/constants.h"
+
+namespace {
+
+// Milliseconds on the monotonic clock at which the connection phase ends;
+// 0 outside the phase.
+long long phaseDeadline = 0;
+
+volatile sig_atomic_t abortRequested = 0;
+// The socket being waited on right now, -1 when none.
+volatile sig_atomic_t waitingSocket = -1;
+// The socket whose wait the abort cut short, -1 when none.
+volatile sig_atomic_t abortedSocket = -1;
+
+// Server thread ids by socket, for the sockets of the connections made here.
+struct KnownConnection {
+    int socket = -1;
+    unsigned long threadId = 0;
+};
+KnownConnection known[MAX_KNOWN_CONNECTIONS];
+std::size_t nextReused = 0;
+
+long long nowMs() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The client library's wait for `socket`: >0 ready, 0 timed out, <0 failed.
+// Its own time-out is the bounded one of prepare_connection_wait and counts
+// only during the connection phase.
+int waitForServer(my_socket socket, my_bool is_read, int) {
+    struct pollfd entry = {socket, static_cast<short>(is_read ? POLLIN : POLLOUT), 0};
+    waitingSocket = socket;
+    int result;
+    for (;;) {
+        if (abortRequested != 0) {
+            abortedSocket = socket;
+            errno = EINTR;
+            result = -1;
+            break;
+        }
+        int timeout = -1;
+        if (phaseDeadline != 0) {
+            const long long left = phaseDeadline - nowMs();
+            if (left <= 0) {
+                errno = ETIMEDOUT;
+                result = 0;
+                break;
+            }
+            timeout = static_cast<int>(left);
+        }
+        result = poll(&entry, 1, timeout);
+        if (result >= 0) {
+            // A socket shut down by the abort reads as ready: it is still cut.
+            if (abortRequested != 0) continue;
+            // The client library's read that found nothing yet left EAGAIN
+            // behind; it is no failure, and no message may report it.
+            if (result > 0) errno = 0;
+            break;
+        }
+        if (errno != EINTR) break;
+    }
+    waitingSocket = -1;
+    return result;
+}
+
+}  // namespace
+
+void prepare_connection_wait(MYSQL* connection) {
+    // Non-zero time-outs also make the client library wait through
+    // waitForServer instead of blocking in a read.
+    const unsigned bound = CONNECT_BOUND_SECONDS;
+    mysql_options(connection, MYSQL_OPT_CONNECT_TIMEOUT, &bound);
+    mysql_options(connection, MYSQL_OPT_READ_TIMEOUT, &bound);
+    mysql_options(connection, MYSQL_OPT_WRITE_TIMEOUT, &bound);
+    mysql_optionsv(connection, MARIADB_OPT_IO_WAIT, waitForServer);
+}
+
+void begin_connection_phase() { phaseDeadline = nowMs() + static_cast<long long>(CONNECT_BOUND_SECONDS) * 1000; }
+
+void end_connection_phase() { phaseDeadline = 0; }
+
+void note_connection(MYSQL* connection) {
+    const my_socket socket = mysql_get_socket(connection);
+    if (socket < 0) return;
+    const int flags = fcntl(socket, F_GETFD);
+    if (flags >= 0) fcntl(socket, F_SETFD, flags | FD_CLOEXEC);
+
+    // A socket number seen before belongs to a connection closed since.
+    KnownConnection* slot = nullptr;
+    for (auto& entry : known)
+        if (slot == nullptr && entry.socket == socket) slot = &entry;
+    for (auto& entry : known)
+        if (slot == nullptr && entry.socket < 0) slot = &entry;
+    if (slot == nullptr) {
+        slot = &known[nextReused];
+        nextReused = (nextReused + 1) % MAX_KNOWN_CONNECTIONS;
+    }
+    slot->socket = socket;
+    slot->threadId = mysql_thread_id(connection);
+}
+
+void abort_database_waits() {
+    abortRequested = 1;
+    const int socket = waitingSocket;
+    if (socket >= 0) {
+        abortedSocket = socket;
+        shutdown(socket, SHUT_RDWR);
+    }
+}
+
+unsigned long resume_database_waits(const MYSQL* connection, bool* was_connection) {
+    abortRequested = 0;
+    const int socket = abortedSocket;
+    abortedSocket = -1;
+    unsigned long threadId = 0;
+    if (socket >= 0)
+        for (const auto& entry : known)
+            if (entry.socket == socket) threadId = entry.threadId;
+    // A connection that lost its server has no socket any more, but keeps
+    // its thread id.
+    if (was_connection != nullptr)
+        *was_connection =
+            threadId != 0 && connection != nullptr && mysql_thread_id(const_cast<MYSQL*>(connection)) == threadId;
+    return threadId;
+}
+
+void cancel_statement_of(MYSQL* connection, unsigned long thread_id) {
+    if (connection == nullptr || thread_id == 0) return;
+    char statement[64];
+    const int length = std::snprintf(statement, sizeof statement, "KILL QUERY %lu", thread_id);
+    if (length > 0 && static_cast<std::size_t>(length) < sizeof statement)
+        mysql_real_query(connection, statement, static_cast<unsigned long>(length));
+}

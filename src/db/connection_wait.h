@@ -1,0 +1,44 @@
+#ifndef VERSTALLY_DB_CONNECTION_WAIT_H
+#define VERSTALLY_DB_CONNECTION_WAIT_H
+
+#include <mysql.h>
+
+// How the process waits for the database server.
+//
+// Every connection of the library waits through one routine of its own
+// (the client library's I/O wait hook), which gives two guarantees:
+//  1. While a connection is being made (db_connect, from the first packet
+//     to the first statement), no wait outlasts CONNECT_BOUND_SECONDS in
+//     all: a server that accepts and never answers cannot hold the process.
+//     Once made, a connection waits as long as the server takes, so a
+//     statement that waits for a lock is ended only by the run time-out.
+//  2. abort_database_waits, from a signal handler, makes the wait in
+//     progress (and every later one) fail at once, so that a statement
+//     blocked in the server returns to its caller at a safe point.
+
+/// Before mysql_real_connect: the bounded connect, read and write
+/// time-outs and the process's own wait routine.
+void prepare_connection_wait(MYSQL* connection);
+
+/// Starts and ends the connection phase, whose waits share one deadline.
+void begin_connection_phase();
+void end_connection_phase();
+
+/// After a connection is made: its socket is closed on exec (no child may
+/// inherit it), and its server thread id is recorded for cancel_aborted_statement.
+void note_connection(MYSQL* connection);
+
+/// Async-signal-safe: ends the database wait in progress (its socket is
+/// shut down) and makes every later wait fail, until resume_database_waits.
+void abort_database_waits();
+
+/// Lets waits run again after an abort. Returns the server thread id of
+/// the connection whose wait was cut short (0 when none was waiting), and
+/// whether that connection is `connection`.
+unsigned long resume_database_waits(const MYSQL* connection, bool* was_connection);
+
+/// Asks the server, on `connection`, to end the statement of thread
+/// `thread_id` (a statement whose client gave up on it). Result ignored.
+void cancel_statement_of(MYSQL* connection, unsigned long thread_id);
+
+#endif
