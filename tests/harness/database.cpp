@@ -23,8 +23,9 @@
 
 namespace {
 
-DatabaseFacts readFacts() {
-    const std::string path = std::string(VERSTALLY_TEST_STATE_DIR) + "/mariadb.facts";
+}  // namespace
+
+DatabaseFacts readDatabaseFacts(const std::string& path) {
     std::ifstream in(path);
     if (!in) throw std::runtime_error("no database facts at " + path + ": run the tests through ctest");
     DatabaseFacts facts;
@@ -44,6 +45,8 @@ DatabaseFacts readFacts() {
     return facts;
 }
 
+namespace {
+
 [[noreturn]] void fail(MYSQL* mysql, const std::string& what) {
     throw std::runtime_error(what + ": " + mysql_error(mysql));
 }
@@ -51,7 +54,7 @@ DatabaseFacts readFacts() {
 }  // namespace
 
 const DatabaseFacts& databaseFacts() {
-    static const DatabaseFacts facts = readFacts();
+    static const DatabaseFacts facts = readDatabaseFacts(std::string(VERSTALLY_TEST_STATE_DIR) + "/mariadb.facts");
     return facts;
 }
 
