@@ -63,7 +63,7 @@ MYSQL* db_connect(char* message, std::size_t message_size) {
 
     const char* host = env_value_or_null(ENV_DB_HOST);
     if (host == nullptr) host = DEFAULT_DB_HOST;
-    const unsigned port = env_unsigned(ENV_DB_PORT);
+    const unsigned port = env_unsigned(ENV_DB_PORT, MAX_DB_PORT);
     const char* database = env_value_or_null(ENV_DB_NAME);
     if (database == nullptr) database = DEFAULT_DB_NAME;
     const char* login = env_value_or_null(ENV_DB_LOGIN);
