@@ -12,15 +12,21 @@
 #include "db/env_values.h"
 #include "env/constants.h"
 #include "env/messages.h"
+#include "env/regular_file.h"
 
 namespace {
 
 /// The password file's content (one read of at most 4096 bytes, one
 /// trailing "\n" dropped) in `password`; false with the reason in `message`.
 bool read_password(char (&password)[TEXT_BUFFER_SIZE + 1], char* message, std::size_t message_size) {
-    int fd = open(ADMIN_PASSWORD_FILE, O_RDONLY | O_CLOEXEC);
+    // A path that holds no regular file (a FIFO would block the read) is
+    // there but cannot be read as a password file.
+    bool refused = false;
+    int fd = open_regular_file(ADMIN_PASSWORD_FILE, O_RDONLY, 0, &refused);
     if (fd < 0) {
-        std::snprintf(message, message_size, "db_connect: Unable to open admin password file %s: %s",
+        std::snprintf(message, message_size,
+                      refused ? "db_connect: Unable to read admin password file %s: %s"
+                              : "db_connect: Unable to open admin password file %s: %s",
                       ADMIN_PASSWORD_FILE, std::strerror(errno));
         return false;
     }
@@ -59,7 +65,7 @@ MYSQL* db_connect(char* message, std::size_t message_size) {
 
     const char* host = env_value_or_null(ENV_DB_HOST);
     if (host == nullptr) host = DEFAULT_DB_HOST;
-    const unsigned port = env_unsigned(ENV_DB_PORT);
+    const unsigned port = env_unsigned(ENV_DB_PORT, MAX_DB_PORT);
     const char* database = env_value_or_null(ENV_DB_NAME);
     if (database == nullptr) database = DEFAULT_DB_NAME;
     const char* login = env_value_or_null(ENV_DB_LOGIN);

@@ -2,12 +2,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "db/connection.h"
 #include "db/env_values.h"
 #include "env/constants.h"
 #include "env/messages.h"
+#include "env/regular_file.h"
 
 void save_db_host_link() {
     if (env_unsigned(ENV_RUN_MODE) != CONTAINER_RUN_MODE) return;
@@ -37,8 +39,15 @@ int apply_container_mode() {
         return 0;
     }
 
-    FILE* identity = std::fopen(CONTAINER_ID_FILE, "re");
-    if (identity == nullptr) return -1;
+    // The kernel's identity file is a regular file of procfs; anything else
+    // there (a FIFO would block) is as good as no file.
+    const int fd = open_regular_file(CONTAINER_ID_FILE, O_RDONLY);
+    if (fd < 0) return -1;
+    FILE* identity = fdopen(fd, "r");
+    if (identity == nullptr) {
+        close(fd);
+        return -1;
+    }
     char line[TEXT_BUFFER_SIZE];
     long container = 0;
     if (std::fgets(line, sizeof line, identity) != nullptr) {

@@ -10,7 +10,7 @@ const char* env_value_or_null(const char* name) {
     return value != nullptr && value[0] != '\0' ? value : nullptr;
 }
 
-unsigned env_unsigned(const char* name) {
+unsigned env_unsigned(const char* name, unsigned long max) {
     const char* value = std::getenv(name);
     if (value == nullptr) return 0;
     while (std::isspace(static_cast<unsigned char>(*value))) ++value;
@@ -19,7 +19,7 @@ unsigned env_unsigned(const char* name) {
     const int saved_errno = errno;
     errno = 0;
     unsigned long number = std::strtoul(value, nullptr, 10);
-    const bool overflow = errno == ERANGE || number > UINT_MAX;
+    const bool out_of_range = errno == ERANGE || number > UINT_MAX || number > max;
     errno = saved_errno;
-    return overflow ? 0 : static_cast<unsigned>(number);
+    return out_of_range ? 0 : static_cast<unsigned>(number);
 }

@@ -2,11 +2,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "db/connection.h"
 #include "db/env_values.h"
 #include "env/constants.h"
+#include "env/regular_file.h"
 
 namespace {
 
@@ -21,23 +24,32 @@ const char* skip_blanks(const char* text) {
 }
 
 /// Reads one line into `line`; the part of a longer line that does not
-/// fit is dropped, so that it cannot pass for a line of its own.
+/// fit is dropped, so that it cannot pass for a line of its own. Counts
+/// bytes rather than looking for the terminator, so that NUL bytes in a
+/// line change nothing of this. False at the end of the file.
 bool read_line(FILE* file, char (&line)[TEXT_BUFFER_SIZE]) {
-    if (std::fgets(line, sizeof line, file) == nullptr) return false;
-    std::size_t length = std::strlen(line);
-    if (length > 0 && line[length - 1] != '\n' && !std::feof(file)) {
-        int c;
-        while ((c = std::fgetc(file)) != EOF && c != '\n') {
-        }
+    std::size_t length = 0;
+    int c = EOF;
+    while ((c = std::getc(file)) != EOF) {
+        if (length < sizeof line - 1) line[length++] = static_cast<char>(c);
+        if (c == '\n') break;
     }
-    return true;
+    line[length] = '\0';
+    return c != EOF || length > 0;
 }
 
 /// The first socket line of the server section of my.cnf, copied into
 /// `found` when it names a socket.
 bool socket_from_conf(char (&found)[TEXT_BUFFER_SIZE]) {
-    FILE* conf = std::fopen(MYSQL_CONF_FILE, "re");
-    if (conf == nullptr) return false;
+    // Only a regular file is read: a FIFO would block, and a link to a
+    // device such as /dev/zero would never end.
+    const int fd = open_regular_file(MYSQL_CONF_FILE, O_RDONLY);
+    if (fd < 0) return false;
+    FILE* conf = fdopen(fd, "r");
+    if (conf == nullptr) {
+        close(fd);
+        return false;
+    }
     const std::size_t section_length = std::strlen(MYSQL_SERVER_SECTION);
     const std::size_t option_length = std::strlen(MYSQL_SOCKET_OPTION);
     bool inside = false;

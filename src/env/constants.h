@@ -83,6 +83,9 @@ constexpr const char* ENV_DB_NAME = "ZEV_DB_NAME";
 constexpr const char* ENV_DB_LOGIN = "ZEV_DB_LOGIN";
 constexpr const char* ENV_RUN_MODE = "ZEV_RUN_MODE";
 constexpr const char* ENV_MYSQL_UNIX_PORT = "MYSQL_UNIX_PORT";
+/// Highest TCP port; a larger ZEV_DB_PORT counts as no number, since the
+/// client library would cut it to 16 bits and reach another port.
+constexpr unsigned long MAX_DB_PORT = 65535;
 /// Run mode of a containerised panel whose database host is saved in the
 /// marker link.
 constexpr unsigned CONTAINER_RUN_MODE = 3;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "env/messages.h"
+#include "env/regular_file.h"
 
 const char* PRODUCT_ROOT_D = nullptr;
 const char* HTTPD_VHOSTS_D = nullptr;
@@ -59,7 +60,8 @@ bool is_conf_space(char c) {
 }
 
 bool load_conf_file() {
-    int fd = open(PRODUCT_CONF_FILE, O_RDONLY | O_CLOEXEC);
+    // Anything but a regular file (a FIFO would block) counts as missing.
+    int fd = open_regular_file(PRODUCT_CONF_FILE, O_RDONLY);
     if (fd < 0) return false;
     struct stat st;
     if (fstat(fd, &st) != 0 || st.st_size < 0) {

@@ -4,7 +4,8 @@
 #include "env/constants.h"
 
 /// Value of `key` in the product configuration file, or null when the file
-/// cannot be loaded or no line defines the key. Loads the file on first use;
+/// cannot be loaded (missing, unreadable, not a regular file) or no line
+/// defines the key. Loads the file on first use;
 /// the result points into a cache that lives until the process ends.
 const char* get_conf_value(const char* key);
 

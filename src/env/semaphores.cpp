@@ -12,6 +12,7 @@
 #include "env/constants.h"
 #include "env/messages.h"
 #include "env/product_conf.h"
+#include "env/regular_file.h"
 
 namespace {
 
@@ -33,8 +34,11 @@ void sem_fatal(const char* format, ...) {
     sem_fatal("failed to open semaphore file %s: %s", path, std::strerror(error));
 }
 
+// Root opens this file: a link planted as its last component would have
+// root create the link's target, and a FIFO would block the open for ever.
+// Links among the directories above it are followed as usual.
 int open_sem_file(const char* path) {
-    return open(path, O_WRONLY | O_CREAT | O_CLOEXEC, SEMAPHORE_FILE_MODE);
+    return open_regular_file(path, O_WRONLY | O_CREAT | O_NOFOLLOW, SEMAPHORE_FILE_MODE);
 }
 
 // One fcntl lock call on byte `semnum`, retried while a signal interrupts it.

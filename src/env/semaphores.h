@@ -8,8 +8,10 @@
 // status 1 and a message when it fails.
 
 /// Opens the semaphore file, creating it (0600) and its directories (0755)
-/// when missing. The descriptor is close-on-exec, so child programs never
-/// hold it. Does nothing when the file is open already.
+/// when missing. Only a regular file is accepted, and a symbolic link as
+/// the file itself is not followed (links above it are). The descriptor is
+/// close-on-exec, so child programs never hold it. Does nothing when the
+/// file is open already.
 void init_sem();
 
 /// Takes semaphore `semnum` without waiting: 0 when taken (or already held

@@ -10,6 +10,7 @@
 #include "env/identity.h"
 #include "env/messages.h"
 #include "env/product_conf.h"
+#include "env/regular_file.h"
 
 void set_dirty_flag() {
     // Joined as they stand: a root ending in '/' gives "//tmp", which is
@@ -19,8 +20,10 @@ void set_dirty_flag() {
     // The flag must belong to the panel account, not to root.
     become_account(PANEL_ACCOUNT);
 
-    // No O_EXCL or O_TRUNC: an existing flag stays exactly as it is.
-    int fd = open(path.c_str(), O_CREAT | O_RDONLY | O_CLOEXEC, DIRTY_FLAG_MODE);
+    // No O_EXCL or O_TRUNC: an existing flag stays exactly as it is. The
+    // run may still be root (no panel account): a link planted as the flag
+    // is not followed, and a FIFO there neither blocks nor counts as a flag.
+    int fd = open_regular_file(path.c_str(), O_CREAT | O_RDONLY | O_NOFOLLOW, DIRTY_FLAG_MODE);
     if (fd < 0)
         report_error(1, "Creating the dirty flag in %s/tmp failed: %s", PRODUCT_ROOT_D, std::strerror(errno));
     close(fd);

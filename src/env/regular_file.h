@@ -1,0 +1,18 @@
+#ifndef VERSTALLY_ENV_REGULAR_FILE_H
+#define VERSTALLY_ENV_REGULAR_FILE_H
+
+/// Opens `path` with `flags` (and `mode` when they hold O_CREAT) for a file
+/// that steers the program, so that no file type can stall or mislead it:
+///   1. the open itself never blocks (a FIFO without a writer, a device)
+///      and never makes a terminal the controlling one;
+///   2. the descriptor is kept only when fstat on it says regular file, so
+///      reading it ends at the end of the file;
+///   3. the descriptor is close-on-exec, and blocking mode is restored.
+/// Add O_NOFOLLOW to `flags` where a last-component symbolic link must not
+/// be followed. Result: the descriptor, or -1 with errno set: the open's
+/// own error, or EISDIR for a directory and EINVAL for any other file that
+/// is not regular. `refused`, when given, is set to whether the path named
+/// something other than a regular file (rather than failing to open).
+int open_regular_file(const char* path, int flags, unsigned mode = 0, bool* refused = nullptr);
+
+#endif
