@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <sys/stat.h>
@@ -13,7 +14,9 @@
 #include <utility>
 
 #include "harness/accounts.h"
+#include "env/constants.h"
 #include "harness/fake_dpkg_query.h"
+#include "harness/stalled_server.h"
 #include "harness/tool_fixture.h"
 
 namespace fs = std::filesystem;
@@ -27,6 +30,8 @@ struct Expect {
     int status;
     std::string out;  // standard output; a failure writes the same to standard error
     bool wholeOut;    // else `out` is only how standard output begins
+    std::string alsoHolds;  // a further line that standard output must hold
+    int boundSeconds = 20;  // the run is killed (and fails) after this long
 };
 
 class BoundedStart;
@@ -43,7 +48,6 @@ void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 /// bounded: one still running after kBoundSeconds is killed.
 class BoundedStart : public ToolWithDatabase, public ::testing::WithParamInterface<StartCase> {
 public:
-    static constexpr int kBoundSeconds = 20;
     using ToolWithDatabase::db;
     using ToolWithDatabase::sandbox;
 
@@ -54,10 +58,10 @@ public:
     }
 
     /// Runs the tool; a run killed at the bound has `exited` false.
-    Outcome runBounded(const ToolRun& run) {
+    Outcome runBounded(const ToolRun& run, int boundSeconds) {
         const std::string out = sandbox.root() + "/run.out", err = sandbox.root() + "/run.err";
         const int pid = startTool(sandbox, run, out, err);
-        for (int waited = 0; waited < kBoundSeconds * 20; ++waited) {
+        for (int waited = 0; waited < boundSeconds * 20; ++waited) {
             siginfo_t info{};
             if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -87,6 +91,8 @@ public:
 
     FakeDpkgQuery dpkg{sandbox, ""};
     DeadServer dead;
+    std::unique_ptr<StalledListener> listener;
+    std::unique_ptr<StoppedServer> stopped;
 };
 
 const std::string kFound = "samba:3.0\n";
@@ -105,7 +111,48 @@ Expect dirtyFlagAsRoot(BoundedStart& t, ToolRun& run, const std::string& failure
                          "/tmp failed: " + failure);
 }
 
+// A server that takes the connection and then stalls: the connection
+// phase is bounded, and fails through the usual messages.
+Expect connectionStalls(ToolRun& run, const std::map<std::string, std::string>& env, bool versionPrint) {
+    if (versionPrint) run.args = {"samba"};
+    run.env = env;
+    Expect expect(1, "verstally: db_connect: failed to connect to database: Error: ", false);
+    expect.alsoHolds = "\nverstally: Unable to connect to the mysql database\n";
+    expect.boundSeconds = static_cast<int>(CONNECT_BOUND_SECONDS) + 20;
+    return expect;
+}
+
 const StartCase kCases[] = {
+    {"SilentListenerUpdateRun",
+     [](BoundedStart& t, ToolRun& run) {
+         t.listener = std::make_unique<StalledListener>();
+         return connectionStalls(run, t.listener->tcpEnv(), false);
+     }},
+    {"SilentListenerVersionPrint",
+     [](BoundedStart& t, ToolRun& run) {
+         t.listener = std::make_unique<StalledListener>();
+         return connectionStalls(run, t.listener->tcpEnv(), true);
+     }},
+    {"PartialGreetingUpdateRun",
+     [](BoundedStart& t, ToolRun& run) {
+         t.listener = std::make_unique<StalledListener>(partialGreeting());
+         return connectionStalls(run, t.listener->tcpEnv(), false);
+     }},
+    {"PartialGreetingVersionPrint",
+     [](BoundedStart& t, ToolRun& run) {
+         t.listener = std::make_unique<StalledListener>(partialGreeting());
+         return connectionStalls(run, t.listener->tcpEnv(), true);
+     }},
+    {"StoppedServerUpdateRun",
+     [](BoundedStart& t, ToolRun& run) {
+         t.stopped = std::make_unique<StoppedServer>();
+         return connectionStalls(run, t.stopped->socketEnv(), false);
+     }},
+    {"StoppedServerVersionPrint",
+     [](BoundedStart& t, ToolRun& run) {
+         t.stopped = std::make_unique<StoppedServer>();
+         return connectionStalls(run, t.stopped->socketEnv(), true);
+     }},
     {"ConfigurationIsFifo",
      [](BoundedStart& t, ToolRun& run) {
          t.fifoAt("/etc/zev/zev.conf");
@@ -196,14 +243,15 @@ TEST_P(BoundedStart, EndsWithItsOwnOutcome) {
     ToolRun run = toolRun({});
     const Expect expect = GetParam().prepare(*this, run);
     if (HasFatalFailure()) return;
-    const Outcome r = runBounded(run);
-    ASSERT_TRUE(r.exited) << "still running after " << kBoundSeconds << " s, or killed by signal " << r.status;
+    const Outcome r = runBounded(run, expect.boundSeconds);
+    ASSERT_TRUE(r.exited) << "still running after " << expect.boundSeconds << " s, or killed by signal " << r.status;
     EXPECT_EQ(r.status, expect.status) << r.err;
     if (expect.wholeOut) {
         EXPECT_EQ(r.out, expect.out);
     } else {
         EXPECT_EQ(r.out.rfind(expect.out, 0), 0u) << r.out;
     }
+    EXPECT_NE(r.out.find(expect.alsoHolds), std::string::npos) << r.out;
     EXPECT_EQ(r.err, expect.status == 0 ? "" : r.out);
     EXPECT_FALSE(fs::exists(fs::symlink_status(planted())));
 }
