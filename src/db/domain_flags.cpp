@@ -49,6 +49,10 @@ int has_rows(MYSQL* db, const char* statement, bool fits, const char* what) {
 
 int has_www_prefix(const char* dom_id, MYSQL* connection) {
     if (dom_id == nullptr) return -1;
+    if (!is_domain_id(dom_id)) {
+        warn("Unable to query www prefix", NOT_A_DOMAIN_ID);
+        return -1;
+    }
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, CONNECT_FAILURE);
     if (!use.ok()) return -1;
     const std::string id = escape_sql_value(use.get(), dom_id);
@@ -70,6 +74,10 @@ int has_www_prefix(const char* dom_id, MYSQL* connection) {
 
 int anon_ftp_enabled(const char* dom_id, MYSQL* connection) {
     if (dom_id == nullptr) return 0;
+    if (!is_domain_id(dom_id)) {
+        warn("Unable to query anon_ftp", NOT_A_DOMAIN_ID);
+        return 0;
+    }
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, CONNECT_FAILURE);
     if (!use.ok()) return 0;
     char statement[TEXT_BUFFER_SIZE];

@@ -37,6 +37,7 @@ const char* read_value(char (&buffer)[TEXT_BUFFER_SIZE], MYSQL* db, const char* 
 const char* get_ip_address(const char* dom_id, MYSQL* connection) {
     static char value[TEXT_BUFFER_SIZE];
     if (dom_id == nullptr) return nullptr;
+    if (!is_domain_id(dom_id)) return warn("Unable to query IP address", NOT_A_DOMAIN_ID);
     QueryConnection use(connection, QueryConnection::Opener::DbConnect,
                         "get_ip_address: Unable to connect to the mysql database");
     if (!use.ok()) return nullptr;
@@ -51,6 +52,7 @@ const char* get_ip_address(const char* dom_id, MYSQL* connection) {
 const char* get_dom_param(const char* dom_id, const char* param, MYSQL* connection) {
     static char value[TEXT_BUFFER_SIZE];
     if (dom_id == nullptr || param == nullptr || !is_sql_safe(param)) return nullptr;
+    if (!is_domain_id(dom_id)) return warn(format_text("Unable to query domain parameter %s", param), NOT_A_DOMAIN_ID);
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, "Unable to connect to mysql database\n");
     if (!use.ok()) return nullptr;
     char statement[TEXT_BUFFER_SIZE];
@@ -64,6 +66,8 @@ const char* get_dom_param(const char* dom_id, const char* param, MYSQL* connecti
 const char* get_dom_parameter(const char* dom_id, const char* parameter, MYSQL* connection) {
     static char value[TEXT_BUFFER_SIZE];
     if (dom_id == nullptr || parameter == nullptr || !is_sql_safe(parameter)) return nullptr;
+    if (!is_domain_id(dom_id))
+        return warn(format_text("Unable to query domain parameter %s", parameter), NOT_A_DOMAIN_ID);
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, CONNECT_FAILURE);
     if (!use.ok()) return nullptr;
     char statement[TEXT_BUFFER_SIZE];
@@ -82,6 +86,8 @@ const char* get_dom_service_param(const char* dom_id, const char* service_type, 
     if (dom_id == nullptr || service_type == nullptr || parameter == nullptr || !is_sql_safe(service_type) ||
         !is_sql_safe(parameter))
         return nullptr;
+    if (!is_domain_id(dom_id))
+        return warn(format_text("Unable to query domain parameter %s", parameter), NOT_A_DOMAIN_ID);
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, CONNECT_FAILURE);
     if (!use.ok()) return nullptr;
     char statement[TEXT_BUFFER_SIZE];
@@ -98,6 +104,7 @@ const char* get_dom_service_param(const char* dom_id, const char* service_type, 
 const char* get_dom_limit(const char* dom_id, const char* limit_name, MYSQL* connection) {
     static char value[TEXT_BUFFER_SIZE];
     if (dom_id == nullptr || limit_name == nullptr || !is_sql_safe(limit_name)) return nullptr;
+    if (!is_domain_id(dom_id)) return warn(format_text("Unable to query domain limit %s", limit_name), NOT_A_DOMAIN_ID);
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, CONNECT_FAILURE);
     if (!use.ok()) return nullptr;
     char statement[TEXT_BUFFER_SIZE];
@@ -112,6 +119,7 @@ const char* get_dom_limit(const char* dom_id, const char* limit_name, MYSQL* con
 const char* get_dom_email(const char* dom_id, MYSQL* connection) {
     static char email[TEXT_BUFFER_SIZE];
     if (dom_id == nullptr) return nullptr;
+    if (!is_domain_id(dom_id)) return warn("Unable to define clients email", NOT_A_DOMAIN_ID);
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, CONNECT_FAILURE);
     if (!use.ok()) return nullptr;
     char statement[TEXT_BUFFER_SIZE];

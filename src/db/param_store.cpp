@@ -1,10 +1,13 @@
 #include "db/param_store.h"
 
+#include <climits>
 #include <cstring>
 
 #include "db/statement.h"
 #include "env/constants.h"
 #include "env/messages.h"
+
+const char* const NOT_A_DOMAIN_ID = "the domain id is not a decimal number up to 4294967295";
 
 namespace {
 
@@ -18,6 +21,14 @@ const char* reader_failed(const std::string& message) {
     value_buffer[0] = '\0';
     emit_error(message.c_str(), 0);
     return nullptr;
+}
+
+/// Writes "Unable to <action> parameter <name> <direction> <table>:
+/// <reason>" as a warning; -1 for the writer.
+int writer_failed(const char* action, const char* name, const char* direction, const char* table,
+                  const char* reason) {
+    emit_error(format_text("Unable to %s parameter %s %s %s: %s", action, name, direction, table, reason).c_str(), 0);
+    return -1;
 }
 
 /// What a writer does once its arguments have passed: open the connection
@@ -44,12 +55,7 @@ public:
     }
 
 private:
-    int fail(const char* reason) {
-        std::string message =
-            format_text("Unable to %s parameter %s %s %s: %s", action_, name_, direction_, table_, reason);
-        emit_error(message.c_str(), 0);
-        return -1;
-    }
+    int fail(const char* reason) { return writer_failed(action_, name_, direction_, table_, reason); }
 
     const char* action_;
     const char* direction_;
@@ -61,6 +67,23 @@ private:
 }  // namespace
 
 bool is_sql_safe(const char* text) { return text == nullptr || std::strpbrk(text, "\"'\\") == nullptr; }
+
+bool parse_unsigned_column(const char* text, unsigned* value) {
+    if (text == nullptr || *text == '\0') return false;
+    unsigned long long number = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return false;
+        number = number * 10 + static_cast<unsigned>(*c - '0');
+        if (number > UINT_MAX) return false;
+    }
+    *value = static_cast<unsigned>(number);
+    return true;
+}
+
+bool is_domain_id(const char* dom_id) {
+    unsigned ignored = 0;
+    return parse_unsigned_column(dom_id, &ignored);
+}
 
 const char* query_single_value(const char* statement, MYSQL* connection) {
     if (statement == nullptr) return reader_failed("Unable to query parameter: no statement given\n");
@@ -110,6 +133,9 @@ const char* get_value_by_key(const char* key_value, const char* table, const cha
 }
 
 const char* get_dom_htype(const char* dom_id, MYSQL* connection) {
+    // A null id is get_value_by_key's missing key.
+    if (dom_id != nullptr && !is_domain_id(dom_id))
+        return reader_failed(format_text("Unable to query htype from domains: %s\n", NOT_A_DOMAIN_ID));
     return get_value_by_key(dom_id, "domains", "id", "htype", connection);
 }
 
@@ -131,6 +157,7 @@ int put_misc_param(const char* param, const char* val, MYSQL* connection) {
 
 int put_dom_param(const char* dom_id, const char* param, const char* val, MYSQL* connection) {
     if (dom_id == nullptr || param == nullptr || val == nullptr || !is_sql_safe(param) || !is_sql_safe(val)) return -1;
+    if (!is_domain_id(dom_id)) return writer_failed("put", param, "into", "dom_param", NOT_A_DOMAIN_ID);
     Writer writer("put", "into", "dom_param", param, connection);
     if (!writer.ok()) return -1;
     char statement[TEXT_BUFFER_SIZE];
@@ -163,6 +190,7 @@ int delete_misc_param(const char* param, MYSQL* connection) {
 
 int delete_dom_param(const char* dom_id, const char* param, MYSQL* connection) {
     if (dom_id == nullptr || param == nullptr || !is_sql_safe(param)) return -1;
+    if (!is_domain_id(dom_id)) return writer_failed("delete", param, "from", "dom_param", NOT_A_DOMAIN_ID);
     Writer writer("delete", "from", "dom_param", param, connection);
     if (!writer.ok()) return -1;
     char statement[TEXT_BUFFER_SIZE];

@@ -106,9 +106,13 @@ constexpr std::size_t MAX_KNOWN_CONNECTIONS = 8;
 constexpr const char* FOREIGN_KEY_CHECKS_OFF = "set foreign_key_checks=0";
 
 // --- International domain names ---------------------------------------
-/// Splits a URL into scheme, user part with its '@', host, and the rest
-/// (port, path, query); POSIX extended syntax.
-constexpr const char* IDN_URL_PATTERN = "^(ftp://|https?://)?([^@]+@)?([^/:]+)(.*)?$";
+/// Splits a URL into scheme (ftp, http or https, in any case), user part
+/// with its '@', host, and the rest (port, path, query); POSIX extended
+/// syntax. The user part ends at the first '@' of the authority: it holds
+/// no '/', '?' or '#' but the "//" that opens the authority after another
+/// scheme (or none), so an '@' in the path, query or fragment ends none.
+constexpr const char* IDN_URL_PATTERN =
+    "^([Ff][Tt][Pp]://|[Hh][Tt][Tt][Pp][Ss]?://)?([^@/?#]*//[^@/?#]*@|[^@/?#]*@)?([^/:]+)(.*)?$";
 
 // --- Package database ---------------------------------------------------
 /// The Debian package database query program.
