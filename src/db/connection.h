@@ -2,6 +2,7 @@
 #define VERSTALLY_DB_CONNECTION_H
 
 #include <cstddef>
+#include <cstdio>
 #include <mysql.h>
 
 /// Opens a connection to the panel database. The password is the content
@@ -34,6 +35,12 @@ int apply_container_mode();
 /// /tmp/mysql.sock when that is a socket; null when none is. A path from
 /// my.cnf lies in a buffer that the next call overwrites.
 const char* find_mysql_socket();
+
+/// The my.cnf step of find_mysql_socket over an open file: the first socket
+/// line of the [mysqld] section of `conf`, its value copied into `found`
+/// (cut to `found_size`, terminated) when there is one. True when that
+/// value names a socket.
+bool mysql_socket_from_conf(FILE* conf, char* found, std::size_t found_size);
 
 /// Run mode from ZEV_RUN_MODE: 1, 2 or 3, or 0 when it is unset. Any other
 /// value (an empty one included) ends the process with

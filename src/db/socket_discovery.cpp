@@ -50,10 +50,17 @@ bool socket_from_conf(char (&found)[TEXT_BUFFER_SIZE]) {
         close(fd);
         return false;
     }
+    const bool taken = mysql_socket_from_conf(conf, found, sizeof found);
+    std::fclose(conf);
+    return taken;
+}
+
+}  // namespace
+
+bool mysql_socket_from_conf(FILE* conf, char* found, std::size_t found_size) {
     const std::size_t section_length = std::strlen(MYSQL_SERVER_SECTION);
     const std::size_t option_length = std::strlen(MYSQL_SOCKET_OPTION);
     bool inside = false;
-    bool taken = false;
     char line[TEXT_BUFFER_SIZE];
     while (read_line(conf, line)) {
         const char* text = skip_blanks(line);
@@ -71,15 +78,11 @@ bool socket_from_conf(char (&found)[TEXT_BUFFER_SIZE]) {
         if (*value == '\0') break;
         std::size_t length = 0;
         while (value[length] != '\0' && !std::isspace(static_cast<unsigned char>(value[length]))) ++length;
-        std::snprintf(found, sizeof found, "%.*s", static_cast<int>(length), value);
-        taken = is_socket(found);
-        break;
+        std::snprintf(found, found_size, "%.*s", static_cast<int>(length), value);
+        return is_socket(found);
     }
-    std::fclose(conf);
-    return taken;
+    return false;
 }
-
-}  // namespace
 
 const char* find_mysql_socket() {
     if (env_value_or_null(ENV_MYSQL_UNIX_PORT) != nullptr) return nullptr;

@@ -50,10 +50,8 @@ char* CERTIFICATES_D = nullptr;
 
 namespace {
 
-// The whole file, with line ends and trailing whitespace turned into
-// terminators; null while nothing is cached.
-char* conf_data = nullptr;
-std::size_t conf_size = 0;
+// The configuration file; data is null while nothing is cached.
+ConfText conf_cache;
 
 bool is_conf_space(char c) {
     return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n';
@@ -63,34 +61,14 @@ bool load_conf_file() {
     // Anything but a regular file (a FIFO would block) counts as missing.
     int fd = open_regular_file(PRODUCT_CONF_FILE, O_RDONLY);
     if (fd < 0) return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_size < 0) {
+    FILE* file = fdopen(fd, "r");
+    if (file == nullptr) {
         close(fd);
         return false;
     }
-    std::size_t size = static_cast<std::size_t>(st.st_size);
-    char* data = static_cast<char*>(std::malloc(size + 2));
-    if (data == nullptr) {
-        close(fd);
-        return false;
-    }
-    ssize_t got = size == 0 ? 0 : read(fd, data, size);
-    if (got <= 0 || static_cast<std::size_t>(got) != size) {
-        std::free(data);
-        close(fd);
-        return false;
-    }
-    data[size] = '\0';
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] != '\n') continue;
-        data[i] = '\0';
-        for (std::size_t j = i; j > 0 && data[j - 1] != '\0' && is_conf_space(data[j - 1]); --j)
-            data[j - 1] = '\0';
-    }
-    close(fd);
-    conf_data = data;
-    conf_size = size;
-    return true;
+    const bool loaded = read_conf_text(file, conf_cache);
+    std::fclose(file);
+    return loaded;
 }
 
 struct ConfKey {
@@ -141,13 +119,39 @@ void derive_path(char* target, const char* file_name) {
 
 }  // namespace
 
-const char* get_conf_value(const char* key) {
-    if (key == nullptr) return nullptr;
-    if (conf_data == nullptr && !load_conf_file()) return nullptr;
+bool read_conf_text(FILE* file, ConfText& text) {
+    std::size_t capacity = READ_CHUNK_SIZE;
+    std::size_t size = 0;
+    char* data = static_cast<char*>(std::malloc(capacity));
+    while (data != nullptr) {
+        size += std::fread(data + size, 1, capacity - size - 1, file);
+        if (size + 1 < capacity) break;
+        char* grown = static_cast<char*>(std::realloc(data, 2 * capacity));
+        if (grown == nullptr) std::free(data);
+        data = grown;
+        capacity *= 2;
+    }
+    if (data == nullptr || std::ferror(file) || size == 0) {
+        std::free(data);
+        return false;
+    }
+    data[size] = '\0';
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] != '\n') continue;
+        data[i] = '\0';
+        for (std::size_t j = i; j > 0 && data[j - 1] != '\0' && is_conf_space(data[j - 1]); --j)
+            data[j - 1] = '\0';
+    }
+    text.data = data;
+    text.size = size;
+    return true;
+}
 
+const char* conf_text_value(const ConfText& text, const char* key) {
+    if (key == nullptr || text.data == nullptr) return nullptr;
     const std::size_t key_len = std::strlen(key);
-    const char* p = conf_data;
-    const char* end = conf_data + conf_size;
+    const char* p = text.data;
+    const char* end = text.data + text.size;
     while (p < end) {
         while (p < end && is_conf_space(*p)) ++p;
         if (p >= end) break;
@@ -162,6 +166,12 @@ const char* get_conf_value(const char* key) {
         p = static_cast<const char*>(terminator) + 1;
     }
     return nullptr;
+}
+
+const char* get_conf_value(const char* key) {
+    if (key == nullptr) return nullptr;
+    if (conf_cache.data == nullptr && !load_conf_file()) return nullptr;
+    return conf_text_value(conf_cache, key);
 }
 
 void load_product_conf() {

@@ -1,6 +1,9 @@
 #ifndef VERSTALLY_ENV_PRODUCT_CONF_H
 #define VERSTALLY_ENV_PRODUCT_CONF_H
 
+#include <cstddef>
+#include <cstdio>
+
 #include "env/constants.h"
 
 /// Value of `key` in the product configuration file, or null when the file
@@ -8,6 +11,23 @@
 /// defines the key. Loads the file on first use;
 /// the result points into a cache that lives until the process ends.
 const char* get_conf_value(const char* key);
+
+/// A configuration file's text prepared for lookups: every line feed, and
+/// the whitespace before it, turned into a terminator.
+struct ConfText {
+    char* data = nullptr;  // size + 1 bytes (the last a terminator), malloc'd
+    std::size_t size = 0;
+};
+
+/// Reads `file` to its end into `text` and prepares it; the caller releases
+/// text.data with free. False (text untouched) when reading fails, memory
+/// runs out or nothing was read.
+bool read_conf_text(FILE* file, ConfText& text);
+
+/// Value of `key` in `text`: the rest of the first line that starts (after
+/// whitespace) with the key followed by whitespace, leading whitespace
+/// skipped. Null when no line defines it or the key is null or empty.
+const char* conf_text_value(const ConfText& text, const char* key);
 
 /// Loads and checks the 23 required keys and builds the derived paths. The
 /// first missing or empty key ends the process with its message. Does
