@@ -1,0 +1,80 @@
+// The message formatter with arbitrary text, program path and errno; exit
+// code 0, so that it returns.
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "captured_streams.h"
+#include "env/messages.h"
+#include "fuzz_check.h"
+
+namespace {
+
+// What one call wrote: the same text on both streams, ending in a line feed,
+// prefixed with the program's name when there is one.
+std::string checkedOutput(CapturedStreams& streams, const char* name) {
+    const auto written = streams.release();
+    FUZZ_CHECK(written.first == written.second);
+    FUZZ_CHECK(!written.second.empty() && written.second.back() == '\n');
+    if (name != nullptr) FUZZ_CHECK(written.second.compare(0, std::strlen(name) + 2, std::string(name) + ": ") == 0);
+    return written.second;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Layout: 4 bytes of errno, then the program path up to a NUL, then the
+    // text (which may hold more NULs).
+    int error = 0;
+    const std::size_t head = size < sizeof error ? size : sizeof error;
+    std::memcpy(&error, data, head);
+    const std::string rest(reinterpret_cast<const char*>(data) + head, size - head);
+    const std::size_t cut = rest.find('\0');
+    const std::string path = cut == std::string::npos ? "" : rest.substr(0, cut);
+    const std::string text = cut == std::string::npos ? rest : rest.substr(cut + 1);
+
+    program_path = cut == std::string::npos ? nullptr : path.c_str();
+    // The name shown is the path's last component, as basename() finds it.
+    std::string name;
+    if (program_path != nullptr) {
+        std::string trimmed = path.size() < 4096 ? path : path.substr(0, 4095);
+        while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+        const std::size_t slash = trimmed.rfind('/');
+        name = trimmed.empty() ? "." : slash == std::string::npos || trimmed == "/" ? trimmed : trimmed.substr(slash + 1);
+    }
+    const char* shown = program_path != nullptr ? name.c_str() : nullptr;
+
+    {
+        CapturedStreams streams;
+        errno = error;
+        report_error(0, "%s", text.c_str());
+        const std::string out = checkedOutput(streams, shown);
+        FUZZ_CHECK(out.find(text.c_str()) != std::string::npos);
+        if (error != 0) {
+            const std::string suffix = "\nSystem error " + std::to_string(error) + ": ";
+            FUZZ_CHECK(out.find(suffix) != std::string::npos);
+        }
+    }
+    {
+        // Texts longer than the first buffer take the growing path.
+        CapturedStreams streams;
+        errno = error;
+        report_error(0, "%s|%s|%s|%d", text.c_str(), text.c_str(), path.c_str(), error);
+        checkedOutput(streams, shown);
+    }
+    {
+        CapturedStreams streams;
+        emit_error(text.c_str(), 0);
+        const std::string out = checkedOutput(streams, shown);
+        FUZZ_CHECK(out.find(text.c_str()) != std::string::npos);
+    }
+    {
+        CapturedStreams streams;
+        emit_error(nullptr, 0);
+        checkedOutput(streams, shown);
+    }
+    program_path = nullptr;
+    return 0;
+}
