@@ -10,6 +10,7 @@
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,6 +114,11 @@ void Sandbox::writeProductConf(const std::string& omit, const std::string& produ
 }
 
 void Sandbox::enter() const {
+    // Overlay mounts that share upper and work directories fail when they
+    // are made at the same moment: processes entering together take turns.
+    const std::string lockPath = root_ + "/.enter-lock";
+    const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0 || flock(lock, LOCK_EX) != 0) enterFailed("lock", lockPath);
     if (unshare(CLONE_NEWNS) != 0) enterFailed("unshare", "");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) enterFailed("make private", "/");
     for (const char* tree : OVERLAID_TREES) {
@@ -130,6 +136,7 @@ void Sandbox::enter() const {
     const std::string proc = layerPath("/proc");
     if (stat(proc.c_str(), &st) == 0 && mount(proc.c_str(), "/proc", nullptr, MS_BIND, nullptr) != 0)
         enterFailed("bind", "/proc");
+    close(lock);
 }
 
 Outcome runInSandbox(const Sandbox& sandbox, const std::function<void()>& body) {

@@ -1,0 +1,264 @@
+// Load and faults, end to end: many update runs at once, version prints
+// while runs write, the server killing the connection, floods from
+// dpkg-query. After each, the Components table is the complete new set or
+// exactly the old one, and nothing the runs started is left running.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "harness/components_table.h"
+#include "harness/fake_dpkg_query.h"
+#include "harness/tool_fixture.h"
+
+namespace {
+
+using Rows = std::map<std::string, std::string>;
+
+// Packages that only the rule components (mysql, php, drweb) ask for.
+const char* const RULE_PACKAGES[] = {"mysql-server", "libapache2-mod-php4", "drweb-base", "drweb-updater",
+                                     "drweb-daemon"};
+
+std::string versionOf(int generation, const std::string& package) {
+    return std::to_string(generation) + ".0-" + package;
+}
+
+// The rows an update run writes when every package is installed in the
+// version of `generation`.
+Rows rowsOf(int generation) {
+    Rows rows;
+    for (const auto& c : registeredComponents()) rows[c.name] = *c.debianPackage ? versionOf(generation, c.debianPackage) : "not_installed";
+    rows["mysql"] = versionOf(generation, "mysql-server");
+    rows["php"] = versionOf(generation, "libapache2-mod-php4");
+    rows["drweb"] = versionOf(generation, "drweb-daemon");
+    return rows;
+}
+
+class LoadAndFaults : public ToolWithDatabase {
+protected:
+    void SetUp() override {
+        ToolWithDatabase::SetUp();
+        if (IsSkipped()) return;
+        writeOldTable();
+    }
+
+    void writeOldTable() {
+        db.exec("DELETE FROM Components");
+        for (const auto& c : registeredComponents())
+            db.exec("INSERT INTO Components VALUES (" + db.root().quote(c.name) + ", 'old')");
+    }
+    static Rows oldRows() {
+        Rows rows;
+        for (const auto& c : registeredComponents()) rows[c.name] = "old";
+        return rows;
+    }
+
+    // The dpkg-query stand-in: logs its parent (the run that asked) with
+    // its own pid, runs the shell text `before`, then prints the records.
+    void installDpkgQuery(const std::string& before) {
+        std::remove(runLog().c_str());
+        sandbox.writeFile("/usr/bin/dpkg-query",
+                          "#!/bin/sh\necho \"$PPID $$\" >> '" + runLog() + "'\n" + before + "cat '" + recordsFile() +
+                              "'\n",
+                          0755);
+    }
+    // Every package installed in the version of `generation`, after
+    // `filler` bytes of whole records of an unknown package.
+    void setGeneration(int generation, std::size_t filler = 0) const {
+        std::string records;
+        const std::string junk = dpkgRecord("filler", "unknown ok not-installed", "");
+        while (records.size() < filler) records += junk;
+        for (const auto& c : registeredComponents())
+            if (*c.debianPackage) records += installedRecord(c.debianPackage, versionOf(generation, c.debianPackage));
+        for (const char* package : RULE_PACKAGES) records += installedRecord(package, versionOf(generation, package));
+        sandbox.writeFile(recordsFile(), records);
+    }
+    std::string runLog() const { return sandbox.root() + "/dpkg-query.runs"; }
+    std::string recordsFile() const { return sandbox.root() + "/dpkg-query.records"; }
+    std::string file(const std::string& name) const { return sandbox.root() + "/" + name; }
+
+    // The run (parent pid) of every dpkg-query so far, in order.
+    std::vector<pid_t> askingRuns() const {
+        std::vector<pid_t> runs;
+        std::istringstream log(readWholeFile(runLog()));
+        long parent = 0, own = 0;
+        while (log >> parent >> own) runs.push_back(static_cast<pid_t>(parent));
+        return runs;
+    }
+
+    // Processes inside this sandbox: their mounts name its directory. Gives
+    // ending ones a few seconds to go.
+    std::vector<pid_t> processesInSandbox(int patienceTenths = 50) const {
+        std::vector<pid_t> found;
+        for (int tries = 0; tries < patienceTenths; ++tries) {
+            found.clear();
+            if (DIR* proc = opendir("/proc")) {
+                while (dirent* entry = readdir(proc)) {
+                    const long pid = std::strtol(entry->d_name, nullptr, 10);
+                    if (pid <= 0) continue;
+                    if (readWholeFile("/proc/" + std::string(entry->d_name) + "/mountinfo").find(sandbox.root()) !=
+                        std::string::npos)
+                        found.push_back(static_cast<pid_t>(pid));
+                }
+                closedir(proc);
+            }
+            if (found.empty()) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return found;
+    }
+
+    // The tool's sessions on the server, as its processlist shows them.
+    std::vector<std::string> toolSessions() {
+        std::vector<std::string> ids;
+        for (const DbRow& row : db.query("SELECT id FROM information_schema.processlist WHERE user = 'admin' AND db = " +
+                                         db.root().quote(db.name())))
+            ids.push_back(row[0].value_or(""));
+        return ids;
+    }
+
+    // True once `pid` has ended (still to be collected).
+    static bool ended(pid_t pid) {
+        siginfo_t info{};
+        return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+    }
+};
+
+TEST_F(LoadAndFaults, TwentyRunsStartedAtOnceTakeTurnsAndLeaveTheCompleteTable) {
+    // A second run inside the lock would find the mark of the first.
+    const std::string mark = file("holding"), overlaps = file("overlaps");
+    installDpkgQuery("mkdir '" + mark + "' 2>/dev/null || echo $PPID >> '" + overlaps + "'\nsleep 0.5\nrmdir '" + mark +
+                     "'\n");
+    setGeneration(1);
+    std::vector<int> runs;
+    for (int i = 0; i < 20; ++i)
+        runs.push_back(startTool(sandbox, toolRun({}), file(std::to_string(i) + ".out"), file(std::to_string(i) + ".err")));
+    for (int i = 0; i < 20; ++i) {
+        Outcome r = collectChild(runs[i], file(std::to_string(i) + ".out"), file(std::to_string(i) + ".err"));
+        EXPECT_TRUE(r.exited && r.status == 0) << i << ": " << r.status << " " << r.err;
+        EXPECT_EQ(r.out + r.err, "") << i;
+    }
+    EXPECT_EQ(readWholeFile(overlaps), "");
+    // Each run that held the lock asked its four questions in a row, and
+    // wrote once; the others asked nothing and wrote nothing.
+    std::vector<pid_t> holders;
+    for (pid_t run : askingRuns())
+        if (holders.empty() || holders.back() != run) holders.push_back(run);
+    EXPECT_EQ(askingRuns().size(), 4 * holders.size());
+    EXPECT_EQ(std::set<pid_t>(holders.begin(), holders.end()).size(), holders.size()) << "runs took turns inside";
+    for (pid_t holder : holders) EXPECT_NE(std::find(runs.begin(), runs.end(), holder), runs.end());
+    EXPECT_GE(holders.size(), 1u);
+    EXPECT_LT(holders.size(), 20u) << "no run ever found the lock taken";
+    EXPECT_EQ(db.statementsMentioning("REPLACE Components").size(), holders.size());
+    EXPECT_EQ(componentRows(db), rowsOf(1));
+    EXPECT_EQ(processesInSandbox(), std::vector<pid_t>{});
+}
+
+TEST_F(LoadAndFaults, HundredVersionPrintsWhileRunsWritePrintWholeRows) {
+    installDpkgQuery("");
+    std::map<std::string, std::set<std::string>> written;  // every version a row has had
+    for (const auto& row : oldRows()) written[row.first].insert(row.second);
+    int generation = 0;
+    int writer = -1;
+    const std::string wout = file("writer.out"), werr = file("writer.err");
+    auto nextWriter = [&] {
+        setGeneration(++generation);
+        for (const auto& row : rowsOf(generation)) written[row.first].insert(row.second);
+        writer = startTool(sandbox, toolRun({}), wout, werr);
+    };
+    auto collectWriter = [&] {
+        Outcome w = collectChild(writer, wout, werr);
+        EXPECT_EQ(w.status, 0) << generation << ": " << w.err;
+        EXPECT_EQ(w.out + w.err, "");
+    };
+
+    nextWriter();
+    const auto& components = registeredComponents();
+    for (int printed = 0; printed < 100; printed += 10) {
+        // Ten prints at once, while the current run writes.
+        std::vector<std::pair<int, std::string>> prints;
+        for (int i = 0; i < 10; ++i) {
+            const std::string name = components[static_cast<std::size_t>(printed + i) % components.size()].name;
+            prints.emplace_back(startTool(sandbox, toolRun({name}), file(std::to_string(i) + ".out"),
+                                          file(std::to_string(i) + ".err")),
+                                name);
+        }
+        for (int i = 0; i < 10; ++i) {
+            const std::string& name = prints[i].second;
+            Outcome r = collectChild(prints[i].first, file(std::to_string(i) + ".out"), file(std::to_string(i) + ".err"));
+            EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+            EXPECT_EQ(r.err, "") << name;
+            ASSERT_TRUE(r.out.size() > name.size() + 1 && r.out.compare(0, name.size() + 1, name + ":") == 0 &&
+                        r.out.back() == '\n')
+                << r.out;
+            const std::string version = r.out.substr(name.size() + 1, r.out.size() - name.size() - 2);
+            EXPECT_EQ(written[name].count(version), 1u) << name << " printed " << version;
+        }
+        if (ended(writer)) {
+            collectWriter();
+            nextWriter();
+        }
+    }
+    collectWriter();
+    EXPECT_EQ(componentRows(db), rowsOf(generation));
+    EXPECT_EQ(processesInSandbox(), std::vector<pid_t>{});
+}
+
+// Faults while the components are asked; the run either writes the whole
+// new set or nothing.
+struct Fault {
+    const char* what;
+    std::string before;     // shell text dpkg-query runs before its records
+    std::size_t filler;     // bytes of other records before the real ones
+    bool killConnection;    // the server ends the tool's sessions meanwhile
+    int status;
+    bool newTable;          // else the old one is kept
+};
+
+TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
+    const std::string go = file("go"), running = file("running");
+    const Fault faults[] = {
+        {"connection killed by the server", "touch '" + running + "'\nwhile [ ! -e '" + go + "' ]; do sleep 0.05; done\n",
+         0, true, 1, false},
+        {"16 MiB of output before the records", "", 16u << 20, false, 0, true},
+        {"32 MiB on standard error", "head -c 33554432 /dev/zero | tr '\\000' e >&2\n", 0, false, 0, true},
+    };
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.what);
+        writeOldTable();
+        std::remove(go.c_str());
+        std::remove(running.c_str());
+        installDpkgQuery(f.before);
+        setGeneration(1, f.filler);
+        const int tool = startTool(sandbox, toolRun({}), file("t.out"), file("t.err"));
+        if (f.killConnection) {
+            for (int i = 0; i < 600 && access(running.c_str(), F_OK) != 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_FALSE(processesInSandbox(1).empty()) << "the run is not seen in its sandbox";
+            const auto sessions = toolSessions();
+            EXPECT_FALSE(sessions.empty());
+            for (const std::string& id : sessions) db.exec("KILL CONNECTION " + id);
+            std::fclose(std::fopen(go.c_str(), "w"));
+        }
+        Outcome r = collectChild(tool, file("t.out"), file("t.err"));
+        EXPECT_EQ(r.status, f.status) << r.err;
+        if (f.status == 0) {
+            EXPECT_EQ(r.out + r.err, "");
+        } else {
+            EXPECT_EQ(r.err.rfind("verstally: Unable to update Components in DB: ", 0), 0u) << r.err;
+            EXPECT_EQ(r.out, r.err);
+        }
+        EXPECT_EQ(askingRuns().size(), 4u);
+        EXPECT_EQ(componentRows(db), f.newTable ? rowsOf(1) : oldRows());
+        EXPECT_EQ(processesInSandbox(), std::vector<pid_t>{});
+    }
+}
+
+}  // namespace
