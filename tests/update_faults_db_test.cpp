@@ -56,4 +56,21 @@ TEST_F(UpdateFaults, OnlyDpkgQuerysOwnAnswerOrItsAbsenceReplacesVersions) {
     }
 }
 
+TEST_F(UpdateFaults, UndecodableVersionsAreStoredWithQuestionMarks) {
+    FakeDpkgQuery dpkg(sandbox, installedRecord("bind9", "1:9\xff.2") + installedRecord("samba", "caf\xc3\xa9\xed\xa0\x80"));
+    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\nprintf 'Version: 5\\300\\257.0\\n'\n", 0755);
+    for (const char* charset : {"utf8mb4", "latin1"}) {
+        SCOPED_TRACE(charset);
+        db.exec(std::string("ALTER TABLE Components CONVERT TO CHARACTER SET ") + charset);
+        db.exec("DELETE FROM Components");
+        Outcome r = run({});
+        EXPECT_EQ(r.status, 0) << r.err;
+        auto rows = componentRows(db);
+        EXPECT_EQ(rows.size(), 34u);
+        EXPECT_EQ(rows["bind"], "1:9?.2");
+        EXPECT_EQ(rows["samba"], "caf\xc3\xa9???");
+        EXPECT_EQ(rows["frontpage"], "5??.0");
+    }
+}
+
 }  // namespace
