@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -136,18 +135,16 @@ TEST_F(Probe, ToolAndEveryDirectoryAboveItMustBeRootsAlone) {
         bool accepted;
     };
     const Case cases[] = {
-        {tool, true, 0, cfPath, false},
-        {tool, false, 0757, cfPath, false},
-        {cfPath + "/bin", false, 0775, cfPath, false},
-        {cfPath, true, 0, cfPath, false},
-        {elsewhere, true, 0, link, false},
-        {elsewhere, true, 01777, link, false},
-        {elsewhere, false, 01777, link, true},
+        {tool, true, 0, cfPath, false},              // tool of another user
+        {tool, false, 0757, cfPath, false},          // tool writable by others
+        {cfPath + "/bin", false, 0775, cfPath, false},  // directory writable by group
+        {cfPath, true, 0, cfPath, false},            // directory of another user
+        {elsewhere, true, 0, link, false},           // reached by a link through it
+        {elsewhere, true, 01777, link, false},       // sticky, but not root's
+        {elsewhere, false, 01777, link, true},       // sticky and root's, like /tmp
     };
     for (const Case& c : cases) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(c.mode));
-        SCOPED_TRACE(c.changed + (c.toNobody ? " of nobody" : "") + " mode " + mode);
+        SCOPED_TRACE("case " + std::to_string(&c - cases));
         sandbox.writeFile(tool, "#!/bin/sh\necho 7\n", 0755);
         sandbox.writeFile(elsewhere + "/cf/bin/cfinfo", "#!/bin/sh\necho 7\n", 0755);
         unlink(link.c_str());
