@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <libgen.h>
+#include <string>
 #include <unistd.h>
 
 #include "components/tool_probe.h"
@@ -24,7 +25,8 @@ bool readInstanceParam(const char* name, MYSQL* db, char* target) {
     return true;
 }
 
-[[noreturn]] void startTool(const char* tool, const char* argument, const int output[2], const int status[2]) {
+[[noreturn]] void startTool(const char* tool, const std::string& executable, const char* argument, const int output[2],
+                            const int status[2]) {
     close(status[0]);
     char dirCopy[TEXT_BUFFER_SIZE];
     std::snprintf(dirCopy, sizeof dirCopy, "%s", tool);
@@ -45,9 +47,10 @@ bool readInstanceParam(const char* name, MYSQL* db, char* target) {
         errno = error;
         report_error(1, "Unable to duplicate a file descriptor: %s\n", std::strerror(error));
     }
+    closeAllButStatusPipe(status[1]);
     char baseCopy[TEXT_BUFFER_SIZE];
     std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
-    execToolOrReport(tool, basename(baseCopy), argument, status[1]);
+    execToolOrReport(executable.c_str(), basename(baseCopy), argument, status[1]);
 }
 
 }  // namespace
@@ -75,14 +78,15 @@ void ColdfusionPackage::fetchVersion() {
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof tool) return;
     std::snprintf(argument, sizeof argument, "%s", j2ee ? CF_J2EE_TOOL_ARG : CF_STANDARD_TOOL_ARG);
 
-    if (!toolPresent(tool, "Bad file permissions on ColdFusion binary file %s\n")) return;
+    std::string executable;
+    if (!toolPresent(tool, "Bad file permissions on ColdFusion binary file %s\n", executable)) return;
 
     int outputPipe[2];
     int statusPipe[2];
     openToolPipe(outputPipe);
     openToolPipe(statusPipe);
     const pid_t child = forkTool();
-    if (child == 0) startTool(tool, argument, outputPipe, statusPipe);
+    if (child == 0) startTool(tool, executable, argument, outputPipe, statusPipe);
     close(outputPipe[1]);
     close(statusPipe[1]);
 

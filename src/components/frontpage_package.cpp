@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <libgen.h>
+#include <string>
 #include <unistd.h>
 
 #include "components/tool_probe.h"
@@ -15,7 +16,8 @@ FrontpagePackage::~FrontpagePackage() = default;
 
 void FrontpagePackage::fetchVersion() {
     const char* tool = FRONTPAGE_TOOL_PATH;
-    if (!toolPresent(tool, "Bad file permissions on frontpage owsadm.exe %s\n")) return;
+    std::string executable;
+    if (!toolPresent(tool, "Bad file permissions on frontpage owsadm.exe %s\n", executable)) return;
 
     // The tool writes into pipe A, grep reads A and writes into pipe B.
     int a[2];
@@ -31,9 +33,10 @@ void FrontpagePackage::fetchVersion() {
         close(a[0]);
         dup2(a[1], 1);
         dup2(a[1], 2);
+        closeAllButStatusPipe(aStatus[1]);
         char baseCopy[TEXT_BUFFER_SIZE];
         std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
-        execToolOrReport(tool, basename(baseCopy), FRONTPAGE_TOOL_ARG, aStatus[1]);
+        execToolOrReport(executable.c_str(), basename(baseCopy), FRONTPAGE_TOOL_ARG, aStatus[1]);
     }
     close(a[1]);
     close(aStatus[1]);
@@ -53,6 +56,7 @@ void FrontpagePackage::fetchVersion() {
         dup2(a[0], 0);
         dup2(b[1], 1);
         dup2(b[1], 2);
+        closeAllButStatusPipe(bStatus[1]);
         execToolOrReport(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, bStatus[1]);
     }
     close(a[0]);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,11 +15,46 @@
 
 namespace vonta {
 
-bool toolPresent(const char* path, const char* badPermissionsFormat) {
+namespace {
+
+// The tool runs as root: only root, or the user it runs as, may own what
+// decides which program that is.
+bool safeOwner(const struct stat& st) { return st.st_uid == 0 || st.st_uid == geteuid(); }
+
+bool safeDirectory(const std::string& directory) {
     struct stat st;
-    if (stat(path, &st) != 0) return false;
-    if ((st.st_mode & TOOL_MODE_MASK) != TOOL_MODE_REQUIRED) report_error(1, badPermissionsFormat, path);
+    if (lstat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !safeOwner(st)) return false;
+    // In a sticky directory only an entry's owner may rename or remove it,
+    // and the entry below is checked in its turn.
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0;
+}
+
+}  // namespace
+
+bool toolPresent(const char* path, const char* badPermissionsFormat, std::string& executable) {
+    // The canonical path has no links left, so once every directory on it
+    // is safe nobody but root can change what it names before the exec.
+    char* canonical = realpath(path, nullptr);
+    if (canonical == nullptr) return false;
+    executable = canonical;
+    std::free(canonical);
+
+    struct stat st;
+    bool safe = lstat(executable.c_str(), &st) == 0 && (st.st_mode & TOOL_MODE_MASK) == TOOL_MODE_REQUIRED &&
+                safeOwner(st) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    for (std::size_t slash = 0; safe && slash != std::string::npos; slash = executable.find('/', slash + 1))
+        safe = safeDirectory(slash == 0 ? std::string("/") : executable.substr(0, slash));
+    if (!safe) {
+        // No system call failed: the message must not carry a stale reason.
+        errno = 0;
+        report_error(1, badPermissionsFormat, path);
+    }
     return true;
+}
+
+void closeAllButStatusPipe(int statusWrite) {
+    for (int fd = 3; fd < statusWrite; ++fd) close(fd);
+    closeDescriptorsFrom(statusWrite + 1);
 }
 
 namespace {

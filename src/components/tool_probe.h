@@ -2,14 +2,23 @@
 #define VERSTALLY_COMPONENTS_TOOL_PROBE_H
 
 #include <cstddef>
+#include <string>
 #include <sys/types.h>
 
 namespace vonta {
 
-/// False when `path` cannot be stat'ed (the tool is absent). Ends the process
-/// with `badPermissionsFormat` (one %s: the path) when it is not a regular
-/// file with owner read and execute permission.
-bool toolPresent(const char* path, const char* badPermissionsFormat);
+/// False when `path` leads nowhere (the tool is absent). Otherwise stores in
+/// `executable` the canonical path to run and returns true, unless the file
+/// is not a regular file with owner read and execute permission, or it or
+/// a directory above it is owned by anyone but root (or the user the tool
+/// runs as) or writable by group or others (a sticky directory excepted):
+/// then the process ends with `badPermissionsFormat` (one %s: `path`).
+bool toolPresent(const char* path, const char* badPermissionsFormat, std::string& executable);
+
+/// In a child whose 0, 1 and 2 are set up: closes every other descriptor
+/// except the close-on-exec status pipe (above 2), so the tool inherits
+/// nothing of the run.
+void closeAllButStatusPipe(int statusWrite);
 
 /// Creates a pipe whose two ends are close-on-exec and numbered above 2, so
 /// that a child's rearranging of 0, 1 and 2 never touches them. Fatal

@@ -10,12 +10,16 @@
 #include "env/semaphores.h"
 #include "tool/panel_db.h"
 #include "tool/run_timeout.h"
+#include "util/utf8.h"
 
 namespace {
 
 // Names and versions go into the statement escaped for panel_db, so that no
 // tool output can break or change it; Debian versions come out unchanged.
-void appendEscaped(std::string& statement, const std::string& text) {
+// Bytes that are not UTF-8 become "?": the server would refuse the whole
+// statement for them, and every other row with it.
+void appendEscaped(std::string& statement, const std::string& raw) {
+    const std::string text = replaceInvalidUtf8(raw);
     std::string escaped(text.size() * 2 + 1, '\0');
     unsigned long length = mysql_real_escape_string(panel_db, escaped.data(), text.data(), text.size());
     statement.append(escaped.data(), length);
