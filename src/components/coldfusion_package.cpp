@@ -35,7 +35,7 @@ bool readInstanceParam(const char* name, MYSQL* db, char* target) {
         const int error = errno;
         tellToolNotStarted(status[1]);
         errno = error;
-        report_error(1, "Unable to change directory to %s: %s\n", directory, std::strerror(error));
+        fatal_error("Unable to change directory to %s: %s\n", directory, std::strerror(error));
     }
     close(0);
     close(1);
@@ -45,7 +45,7 @@ bool readInstanceParam(const char* name, MYSQL* db, char* target) {
         const int error = errno;
         tellToolNotStarted(status[1]);
         errno = error;
-        report_error(1, "Unable to duplicate a file descriptor: %s\n", std::strerror(error));
+        fatal_error("Unable to duplicate a file descriptor: %s\n", std::strerror(error));
     }
     closeAllButStatusPipe(status[1]);
     char baseCopy[TEXT_BUFFER_SIZE];
@@ -65,7 +65,7 @@ void ColdfusionPackage::fetchVersion() {
     char output[TEXT_BUFFER_SIZE] = {};
 
     MYSQL* db = open_panel_db();
-    if (db == nullptr) report_error(1, "Unable to connect to the mysql database\n");
+    if (db == nullptr) fatal_error("%s", DB_CONNECT_FAILURE);
     const bool configured = readInstanceParam(CF_INSTANCE_TYPE_PARAM, db, type) &&
                             readInstanceParam(CF_INSTANCE_PATH_PARAM, db, path);
     mysql_close(db);

@@ -47,7 +47,7 @@ bool toolPresent(const char* path, const char* badPermissionsFormat, std::string
     if (!safe) {
         // No system call failed: the message must not carry a stale reason.
         errno = 0;
-        report_error(1, badPermissionsFormat, path);
+        fatal_error(badPermissionsFormat, path);
     }
     return true;
 }
@@ -69,16 +69,16 @@ int moveAbove2(int fd) {
 }  // namespace
 
 void openToolPipe(int fds[2]) {
-    if (pipe2(fds, O_CLOEXEC) != 0) report_error(1, "Unable to open pipe: %s\n", std::strerror(errno));
+    if (pipe2(fds, O_CLOEXEC) != 0) fatal_error("Unable to open pipe: %s\n", std::strerror(errno));
     fds[0] = moveAbove2(fds[0]);
     fds[1] = moveAbove2(fds[1]);
-    if (fds[0] < 0 || fds[1] < 0) report_error(1, "Unable to open pipe: %s\n", std::strerror(errno));
+    if (fds[0] < 0 || fds[1] < 0) fatal_error("Unable to open pipe: %s\n", std::strerror(errno));
 }
 
 pid_t forkTool() {
     std::fflush(nullptr);
     pid_t child = fork();
-    if (child < 0) report_error(1, "Unable to create child: %s\n", std::strerror(errno));
+    if (child < 0) fatal_error("Unable to create child: %s\n", std::strerror(errno));
     if (child > 0) registerWaitedChild(child);
     // A group of its own, so that ending the tool ends what it started.
     if (child == 0) setpgid(0, 0);
@@ -96,8 +96,7 @@ void execToolOrReport(const char* path, const char* argv0, const char* argument,
     const int error = errno;
     tellToolNotStarted(statusWrite);
     errno = error;
-    report_error(1, "Unable to exec program %s: %s\n", path, std::strerror(error));
-    _exit(1);  // not reached: report_error ends the child
+    fatal_error("Unable to exec program %s: %s\n", path, std::strerror(error));
 }
 
 bool toolStarted(int statusRead) {
@@ -124,7 +123,7 @@ std::size_t readToolOutput(int fd, char* buffer, std::size_t size) {
             childWaitInterrupted();
             continue;
         }
-        report_error(1, "Unable to read program output: %s\n", std::strerror(errno));
+        fatal_error("Unable to read program output: %s\n", std::strerror(errno));
     }
     close(fd);
     return kept;
@@ -135,7 +134,7 @@ void waitForTool(pid_t child) {
     while (waitpid(child, &status, WUNTRACED) < 0) {
         if (errno != EINTR) {
             unregisterWaitedChild(child);
-            report_error(1, "Error occured during exec program: %s\n", std::strerror(errno));
+            fatal_error("Error occured during exec program: %s\n", std::strerror(errno));
         }
         childWaitInterrupted();
     }

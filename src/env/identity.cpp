@@ -27,9 +27,9 @@ void become_account(const char* account) {
     }
 
     if (setgroups(0, nullptr) != 0)
-        report_error(1, "Unable to clear the supplementary groups before becoming user %s", account);
+        fatal_error("Unable to clear the supplementary groups before becoming user %s", account);
     if (setgid(static_cast<gid_t>(gid)) != 0)
-        report_error(1, "Unable to change the group to %d for user %s", gid, account);
+        fatal_error("Unable to change the group to %d for user %s", gid, account);
     if (setuid(static_cast<uid_t>(uid)) != 0)
-        report_error(1, "Unable to change the user to %d for user %s", uid, account);
+        fatal_error("Unable to change the user to %d for user %s", uid, account);
 }

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <libgen.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -40,8 +41,9 @@ void prepareLastResortLine() {
 void countTimeout(MYSQL* db) {
     const char* fails = get_misc_param(TIMEOUT_COUNTER_PARAM, db);
     if (fails != nullptr && fails[0] != '\0') {
-        static const char increment[] = "UPDATE misc SET val = val + 1 WHERE param = 'verstally_fails'";
-        mysql_real_query(db, increment, sizeof increment - 1);
+        const std::string increment =
+            std::string("UPDATE misc SET val = val + 1 WHERE param = '") + TIMEOUT_COUNTER_PARAM + "'";
+        mysql_real_query(db, increment.data(), increment.size());
     } else {
         put_misc_param(TIMEOUT_COUNTER_PARAM, "1", db);
     }
@@ -78,7 +80,7 @@ void finishTimeout() {
     panel_db = nullptr;
     // No system call failed here: a stale errno would add a false reason.
     errno = 0;
-    report_error(1, "Verstally timeout");
+    fatal_error("Verstally timeout");
 }
 
 }  // namespace

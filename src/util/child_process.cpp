@@ -164,8 +164,7 @@ pid_t startChild(int input, int output, int error, const std::string& path, cons
         (void)ignored;
         errno = execError;
     }
-    report_error(1, "forkExecvPipes: execv() failed");
-    std::_Exit(1);  // not reached: report_error ends the child
+    fatal_error("forkExecvPipes: execv() failed");
 }
 
 // The errno of a failed exec from the status pipe, 0 when the exec
@@ -206,14 +205,14 @@ int runCollecting(std::string& output, std::string& error, const std::string& pa
                   uid_t user, const std::map<std::string, std::string>& environment, int* execError) {
     int outPipe[2];
     int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0) report_error(1, "forkExecvGetOutErr: pipe() failed");
-    if (pipe2(errPipe, O_CLOEXEC) != 0) report_error(1, "forkExecvGetOutErr: pipe() failed");
+    if (pipe2(outPipe, O_CLOEXEC) != 0) fatal_error("forkExecvGetOutErr: pipe() failed");
+    if (pipe2(errPipe, O_CLOEXEC) != 0) fatal_error("forkExecvGetOutErr: pipe() failed");
     if (fcntl(outPipe[0], F_SETFL, O_NONBLOCK) != 0 || fcntl(errPipe[0], F_SETFL, O_NONBLOCK) != 0)
-        report_error(1, "forkExecvGetOutErr: fcntl(O_NONBLOCK) failed");
+        fatal_error("forkExecvGetOutErr: fcntl(O_NONBLOCK) failed");
 
     int statusPipe[2] = {-1, -1};
     if (execError != nullptr && pipe2(statusPipe, O_CLOEXEC) != 0)
-        report_error(1, "forkExecvGetOutErr: pipe() failed");
+        fatal_error("forkExecvGetOutErr: pipe() failed");
 
     int outRead = outPipe[0];
     int errRead = errPipe[0];

@@ -48,7 +48,6 @@ void closeDescriptorsFrom3();
 /// Children whose output or end the process is waiting for right now are
 /// registered, so that a signal handler can end them (a hung child must not
 /// outlive a run that gives up on it). At most MAX_WAITED_CHILDREN at once.
-constexpr int MAX_WAITED_CHILDREN = 4;
 void registerWaitedChild(pid_t child);
 void unregisterWaitedChild(pid_t child);
 /// Sends `signal` to every registered child. Async-signal-safe.
