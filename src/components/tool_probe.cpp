@@ -31,7 +31,7 @@ bool safeDirectory(const std::string& directory) {
 
 }  // namespace
 
-bool toolPresent(const char* path, const char* badPermissionsFormat, std::string& executable) {
+bool toolPresent(const char* path, const char* label, std::string& executable) {
     // The canonical path has no links left, so once every directory on it
     // is safe nobody but root can change what it names before the exec.
     char* canonical = realpath(path, nullptr);
@@ -47,14 +47,9 @@ bool toolPresent(const char* path, const char* badPermissionsFormat, std::string
     if (!safe) {
         // No system call failed: the message must not carry a stale reason.
         errno = 0;
-        fatal_error(badPermissionsFormat, path);
+        fatal_error("Bad file permissions on %s %s\n", label, path);
     }
     return true;
-}
-
-void closeAllButStatusPipe(int statusWrite) {
-    for (int fd = 3; fd < statusWrite; ++fd) close(fd);
-    closeDescriptorsFrom(statusWrite + 1);
 }
 
 namespace {
@@ -75,28 +70,61 @@ void openToolPipe(int fds[2]) {
     if (fds[0] < 0 || fds[1] < 0) fatal_error("Unable to open pipe: %s\n", std::strerror(errno));
 }
 
-pid_t forkTool() {
-    std::fflush(nullptr);
-    pid_t child = fork();
-    if (child < 0) fatal_error("Unable to create child: %s\n", std::strerror(errno));
-    if (child > 0) registerWaitedChild(child);
-    // A group of its own, so that ending the tool ends what it started.
-    if (child == 0) setpgid(0, 0);
-    return child;
+namespace {
+
+// In a child whose 0, 1 and 2 are set up: every other descriptor goes but
+// the close-on-exec status pipe, so the tool inherits nothing of the run.
+void closeAllButStatusPipe(int statusWrite) {
+    for (int fd = 3; fd < statusWrite; ++fd) close(fd);
+    closeDescriptorsFrom(statusWrite + 1);
 }
 
-void tellToolNotStarted(int statusWrite) {
+// Tells the parent, through the status pipe, that the tool did not start;
+// the child then ends with its message.
+int tellNotStarted(int statusWrite, int error) {
     const char failed = 1;
     ssize_t ignored = write(statusWrite, &failed, 1);
     (void)ignored;
+    errno = error;
+    return error;
 }
 
-void execToolOrReport(const char* path, const char* argv0, const char* argument, int statusWrite) {
-    execl(path, argv0, argument, static_cast<char*>(nullptr));
-    const int error = errno;
-    tellToolNotStarted(statusWrite);
-    errno = error;
-    fatal_error("Unable to exec program %s: %s\n", path, std::strerror(error));
+[[noreturn]] void runInChild(const char* executable, const char* argv0, const char* argument, int input, int output,
+                             const char* directory, int statusWrite) {
+    if (directory != nullptr && chdir(directory) != 0) {
+        const int error = tellNotStarted(statusWrite, errno);
+        fatal_error("Unable to change directory to %s: %s\n", directory, std::strerror(error));
+    }
+    close(0);
+    close(1);
+    close(2);
+    if ((input >= 0 && dup2(input, 0) < 0) || dup2(output, 1) < 0 || dup2(output, 2) < 0) {
+        const int error = tellNotStarted(statusWrite, errno);
+        fatal_error("Unable to duplicate a file descriptor: %s\n", std::strerror(error));
+    }
+    closeAllButStatusPipe(statusWrite);
+    execl(executable, argv0, argument, static_cast<char*>(nullptr));
+    const int error = tellNotStarted(statusWrite, errno);
+    fatal_error("Unable to exec program %s: %s\n", executable, std::strerror(error));
+}
+
+}  // namespace
+
+StartedTool startTool(const char* executable, const char* argv0, const char* argument, int input, int output,
+                      const char* directory) {
+    int status[2];
+    openToolPipe(status);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) fatal_error("Unable to create child: %s\n", std::strerror(errno));
+    if (child == 0) {
+        // A group of its own, so that ending the tool ends what it started.
+        setpgid(0, 0);
+        runInChild(executable, argv0, argument, input, output, directory, status[1]);
+    }
+    registerWaitedChild(child);
+    close(status[1]);
+    return {child, status[0]};
 }
 
 bool toolStarted(int statusRead) {
