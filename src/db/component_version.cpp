@@ -14,7 +14,7 @@ namespace {
 
 // The name is escaped for the connection: a quote or a backslash in it is
 // looked up literally, and the statement is never cut.
-std::string selectVersionStatement(MYSQL* db, const char* name) {
+std::string select_version_statement(MYSQL* db, const char* name) {
     return "SELECT version FROM Components WHERE name = '" + escape_sql_value(db, name) + "'";
 }
 
@@ -23,7 +23,7 @@ std::string selectVersionStatement(MYSQL* db, const char* name) {
 void get_component_version(const char* name, char* buffer, int size) {
     QueryConnection db(open_panel_db());
     if (!db.ok()) fatal_error("Unable to connect to the Vonta database");
-    QueryResult result(db.get(), selectVersionStatement(db.get(), name).c_str());
+    QueryResult result(db.get(), select_version_statement(db.get(), name).c_str());
     if (!result.sent()) fatal_error("Error during mysql_query: %s", result.reason().c_str());
     if (!result.ok()) fatal_error("Error during mysql_store_result: %s", result.reason().c_str());
     const my_ulonglong rows = result.rows();
@@ -58,7 +58,7 @@ bool is_component_installed(const char* name) {
 bool component_installed_quiet(const char* name) {
     QueryConnection db(open_panel_db());
     if (!db.ok()) return false;
-    QueryResult result(db.get(), selectVersionStatement(db.get(), name).c_str());
+    QueryResult result(db.get(), select_version_statement(db.get(), name).c_str());
     if (result.rows() != 1) return false;
     MYSQL_ROW row = result.next_row();
     return row != nullptr && row[0] != nullptr &&

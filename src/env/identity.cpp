@@ -8,8 +8,9 @@
 #include "env/user_lookup.h"
 
 void become_account(const char* account) {
-    // Two lookups, as the group must be set while the process may still
-    // change it; each warns on its own when the account is missing.
+    // One lookup per id, each warning on its own when the account is
+    // missing. Both come before any change; below, the group is changed
+    // first, while the process may still change it.
     int gid = 0;
     int uid = 0;
     bool have_gid = get_user_ids(account, nullptr, &gid, nullptr) == 0;

@@ -57,6 +57,11 @@ void registerWaitedChild(pid_t child) {
             return;
         }
     }
+    // The run goes on, but a time-out could not end this child.
+    const int saved_errno = errno;
+    errno = 0;
+    report_error(0, "Too many children at once: child %d cannot be ended by the time-out", static_cast<int>(child));
+    errno = saved_errno;
 }
 
 void unregisterWaitedChild(pid_t child) {
@@ -109,7 +114,9 @@ int dup2Custom(int source, int target) {
         if (source < 0) throwSystemError("dup2Custom failed", errno);
     }
     int result = dup2(source, target);
+    const int error = errno;
     close(source);
+    if (result < 0) throwSystemError("dup2Custom failed", error);
     return result;
 }
 
