@@ -5,12 +5,12 @@
 
 namespace zev {
 
-ExError::ExError(const std::string& message) : message(message) {}
+ExError::ExError(const std::string& text) : message(text) {}
 ExError::~ExError() = default;
 const char* ExError::what() const noexcept { return message.c_str(); }
 
-ExSystemErrorBase::ExSystemErrorBase(const std::string& message, int errorNumber)
-    : ExError(message), systemMessage(message + ": " + std::strerror(errorNumber)), errorNumber(errorNumber) {}
+ExSystemErrorBase::ExSystemErrorBase(const std::string& text, int number)
+    : ExError(text), systemMessage(text + ": " + std::strerror(number)), errorNumber(number) {}
 ExSystemErrorBase::~ExSystemErrorBase() = default;
 const char* ExSystemErrorBase::what() const noexcept { return systemMessage.c_str(); }
 

@@ -34,7 +34,7 @@ public:
 template <int N>
 class ExSystemError : public ExSystemErrorBase {
 public:
-    explicit ExSystemError(const std::string& message) : ExSystemErrorBase(message, N) {}
+    explicit ExSystemError(const std::string& text) : ExSystemErrorBase(text, N) {}
 };
 
 extern template class ExSystemError<EPERM>;
