@@ -134,8 +134,19 @@ void Sandbox::enter() const {
     }
     struct stat st;
     const std::string proc = layerPath("/proc");
-    if (stat(proc.c_str(), &st) == 0 && mount(proc.c_str(), "/proc", nullptr, MS_BIND, nullptr) != 0)
-        enterFailed("bind", "/proc");
+    if (stat(proc.c_str(), &st) == 0) {
+        // The entering process (the program it executes keeps its pid)
+        // still finds its own real entry as /proc/self and /proc/<pid>:
+        // the sanitizer runtimes of a sanitizer build read them.
+        for (const std::string& entry : {std::string("self"), std::to_string(getpid())}) {
+            const std::string placeholder = proc + "/" + entry;
+            mkdir(placeholder.c_str(), 0555);
+            const std::string own = "/proc/" + std::to_string(getpid());
+            if (mount(own.c_str(), placeholder.c_str(), nullptr, MS_BIND, nullptr) != 0)
+                enterFailed("bind", placeholder);
+        }
+        if (mount(proc.c_str(), "/proc", nullptr, MS_BIND | MS_REC, nullptr) != 0) enterFailed("bind", "/proc");
+    }
     close(lock);
 }
 

@@ -13,7 +13,8 @@
 /// enter the sandbox: a private mount namespace in which /etc, /usr,
 /// /var/lib/mysql and /tmp are overlays whose upper layers live in the
 /// sandbox directory, and /proc is replaced by the sandbox's own proc
-/// directory when the test provides one. Nothing of the machine changes.
+/// directory when the test provides one (the entering process keeps its
+/// own entry there as self and <pid>). Nothing of the machine changes.
 /// Entering needs root; tests call SKIP_UNLESS_ROOT first.
 class Sandbox {
 public:
