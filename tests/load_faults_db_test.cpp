@@ -34,7 +34,8 @@ std::string versionOf(int generation, const std::string& package) {
 // version of `generation`.
 Rows rowsOf(int generation) {
     Rows rows;
-    for (const auto& c : registeredComponents()) rows[c.name] = *c.debianPackage ? versionOf(generation, c.debianPackage) : "not_installed";
+    for (const auto& c : registeredComponents())
+        rows[c.name] = *c.debianPackage ? versionOf(generation, c.debianPackage) : "not_installed";
     rows["mysql"] = versionOf(generation, "mysql-server");
     rows["php"] = versionOf(generation, "libapache2-mod-php4");
     rows["drweb"] = versionOf(generation, "drweb-daemon");
@@ -83,6 +84,9 @@ protected:
     std::string runLog() const { return sandbox.root() + "/dpkg-query.runs"; }
     std::string recordsFile() const { return sandbox.root() + "/dpkg-query.records"; }
     std::string file(const std::string& name) const { return sandbox.root() + "/" + name; }
+    // Where the streams of the i-th of several runs at once go.
+    std::string outOf(int i) const { return file(std::to_string(i) + ".out"); }
+    std::string errOf(int i) const { return file(std::to_string(i) + ".err"); }
 
     // The run (parent pid) of every dpkg-query so far, in order.
     std::vector<pid_t> askingRuns() const {
@@ -118,8 +122,9 @@ protected:
     // The tool's sessions on the server, as its processlist shows them.
     std::vector<std::string> toolSessions() {
         std::vector<std::string> ids;
-        for (const DbRow& row : db.query("SELECT id FROM information_schema.processlist WHERE user = 'admin' AND db = " +
-                                         db.root().quote(db.name())))
+        const std::string sql = "SELECT id FROM information_schema.processlist WHERE user = 'admin' AND db = " +
+                                db.root().quote(db.name());
+        for (const DbRow& row : db.query(sql))
             ids.push_back(row[0].value_or(""));
         return ids;
     }
@@ -139,9 +144,9 @@ TEST_F(LoadAndFaults, TwentyRunsStartedAtOnceTakeTurnsAndLeaveTheCompleteTable) 
     setGeneration(1);
     std::vector<int> runs;
     for (int i = 0; i < 20; ++i)
-        runs.push_back(startTool(sandbox, toolRun({}), file(std::to_string(i) + ".out"), file(std::to_string(i) + ".err")));
+        runs.push_back(startTool(sandbox, toolRun({}), outOf(i), errOf(i)));
     for (int i = 0; i < 20; ++i) {
-        Outcome r = collectChild(runs[i], file(std::to_string(i) + ".out"), file(std::to_string(i) + ".err"));
+        Outcome r = collectChild(runs[i], outOf(i), errOf(i));
         EXPECT_TRUE(r.exited && r.status == 0) << i << ": " << r.status << " " << r.err;
         EXPECT_EQ(r.out + r.err, "") << i;
     }
@@ -186,13 +191,11 @@ TEST_F(LoadAndFaults, HundredVersionPrintsWhileRunsWritePrintWholeRows) {
         std::vector<std::pair<int, std::string>> prints;
         for (int i = 0; i < 10; ++i) {
             const std::string name = components[static_cast<std::size_t>(printed + i) % components.size()].name;
-            prints.emplace_back(startTool(sandbox, toolRun({name}), file(std::to_string(i) + ".out"),
-                                          file(std::to_string(i) + ".err")),
-                                name);
+            prints.emplace_back(startTool(sandbox, toolRun({name}), outOf(i), errOf(i)), name);
         }
         for (int i = 0; i < 10; ++i) {
             const std::string& name = prints[i].second;
-            Outcome r = collectChild(prints[i].first, file(std::to_string(i) + ".out"), file(std::to_string(i) + ".err"));
+            Outcome r = collectChild(prints[i].first, outOf(i), errOf(i));
             EXPECT_EQ(r.status, 0) << name << ": " << r.err;
             EXPECT_EQ(r.err, "") << name;
             ASSERT_TRUE(r.out.size() > name.size() + 1 && r.out.compare(0, name.size() + 1, name + ":") == 0 &&
@@ -225,8 +228,8 @@ struct Fault {
 TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
     const std::string go = file("go"), running = file("running");
     const Fault faults[] = {
-        {"connection killed by the server", "touch '" + running + "'\nwhile [ ! -e '" + go + "' ]; do sleep 0.05; done\n",
-         0, true, 1, false},
+        {"connection killed by the server",
+         "touch '" + running + "'\nwhile [ ! -e '" + go + "' ]; do sleep 0.05; done\n", 0, true, 1, false},
         {"16 MiB of output before the records", "", 16u << 20, false, 0, true},
         {"32 MiB on standard error", "head -c 33554432 /dev/zero | tr '\\000' e >&2\n", 0, false, 0, true},
     };

@@ -42,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string trimmed = path.size() < 4096 ? path : path.substr(0, 4095);
         while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
         const std::size_t slash = trimmed.rfind('/');
-        name = trimmed.empty() ? "." : slash == std::string::npos || trimmed == "/" ? trimmed : trimmed.substr(slash + 1);
+        if (trimmed.empty()) name = ".";
+        else if (slash == std::string::npos || trimmed == "/") name = trimmed;
+        else name = trimmed.substr(slash + 1);
     }
     const char* shown = program_path != nullptr ? name.c_str() : nullptr;
 
