@@ -27,13 +27,14 @@ class Semaphores : public ::testing::Test {
 protected:
     void SetUp() override {
         char pattern[] = "/var/tmp/verstally-sem.XXXXXX";
-        dir = mkdtemp(pattern);
+        ASSERT_NE(mkdtemp(pattern), nullptr) << std::strerror(errno);
+        dir = pattern;
         root = dir + "/product";
         PRODUCT_ROOT_D = root.c_str();
     }
     void TearDown() override {
         PRODUCT_ROOT_D = nullptr;
-        fs::remove_all(dir);
+        if (!dir.empty()) fs::remove_all(dir);
     }
     std::string semFile() const { return root + "/var/utilities.sem"; }
 

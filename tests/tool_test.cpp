@@ -1,10 +1,13 @@
 #include <cerrno>
 #include <cstring>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "harness/sandbox.h"
 
 namespace {
+
+using ::testing::StartsWith;
 
 const std::string USAGE =
     "Usage: verstally ([<package>]|--set-dirty-flag)\n"
@@ -106,7 +109,7 @@ TEST_F(Tool, EmptyArgumentVectorReportsUnderTheToolsName) {
     result = runTool(sandbox, r);
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err.rfind(".:", 0), std::string::npos) << result.err;
+    EXPECT_THAT(result.err, StartsWith("verstally: "));
 }
 
 }  // namespace
