@@ -3,27 +3,20 @@
 
 #include "db/component_version.h"
 #include "env/messages.h"
-#include "harness/database.h"
-#include "harness/sandbox.h"
+#include "harness/tool_fixture.h"
 
 namespace {
 
 // The library's own questions on the Components table, run in-process.
-class ComponentVersion : public ::testing::Test {
+class ComponentVersion : public LibraryWithDatabase {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
-        writePasswordFile(sandbox);
+        LibraryWithDatabase::SetUp();
+        if (IsSkipped()) return;
         db.exec("ALTER TABLE Components DROP PRIMARY KEY");
         db.exec("INSERT INTO Components VALUES ('samba', '3.0'), ('bind', 'not_installed'), ('odd', 'not_installed+1'),"
                 " ('gone', NULL), ('twice', '1'), ('twice', '2')");
     }
-    Outcome inside(const std::function<void()>& body, std::map<std::string, std::string> env = {}) {
-        if (env.empty()) env = db.socketEnv();
-        return runWithDatabase(sandbox, env, body);
-    }
-    TestDatabase db;
-    Sandbox sandbox;
 };
 
 TEST_F(ComponentVersion, InstalledAnswersFromTheStoredVersion) {

@@ -9,8 +9,7 @@
 #include "db/connection.h"
 #include "env/constants.h"
 #include "env/messages.h"
-#include "harness/database.h"
-#include "harness/sandbox.h"
+#include "harness/tool_fixture.h"
 
 namespace {
 
@@ -80,14 +79,8 @@ TEST(DbConnectPort, PortThatIsNoNumberIsTheLibraryDefault) {
         << r.out;
 }
 
-class DbConnect : public ::testing::Test {
+class DbConnect : public LibraryWithDatabase {
 protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
-        writePasswordFile(sandbox, "\n");
-    }
-    TestDatabase db;
-    Sandbox sandbox;
     DeadServer dead;
     const std::string realSocket = databaseFacts().socket;
 };

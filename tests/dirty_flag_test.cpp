@@ -19,7 +19,7 @@ namespace {
 class DirtyFlag : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+        SKIP_UNLESS_ROOT();
         sandbox.writeProductConf();
         writeAccountFiles(sandbox);
         ASSERT_EQ(chown(tmpDir().c_str(), FIXTURE_UID, FIXTURE_GID), 0);

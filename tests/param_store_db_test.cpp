@@ -11,8 +11,7 @@
 #include "db/param_store.h"
 #include "env/constants.h"
 #include "env/messages.h"
-#include "harness/database.h"
-#include "harness/sandbox.h"
+#include "harness/tool_fixture.h"
 
 namespace {
 
@@ -21,22 +20,10 @@ std::string shown(const char* value) { return value != nullptr ? "[" + std::stri
 /// True when `text` starts with `prefix`.
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
-class ParamStore : public ::testing::Test {
+class ParamStore : public LibraryWithDatabase {
 protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
-        writePasswordFile(sandbox, "\n");
-    }
-    /// Runs `body` inside the sandbox with this test's database in the
-    /// environment (or `env` when given) and the program name "verstally".
-    Outcome inside(const std::function<void()>& body, std::map<std::string, std::string> env = {}) {
-        if (env.empty()) env = db.socketEnv();
-        return runWithDatabase(sandbox, env, body);
-    }
     std::string count(const std::string& table) { return db.scalar("SELECT count(*) FROM " + table).value_or("?"); }
 
-    TestDatabase db;
-    Sandbox sandbox;
     DeadServer dead;
     // Names no statement of the set-up contains.
     const std::string marker = "mk" + db.name();

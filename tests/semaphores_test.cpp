@@ -242,23 +242,27 @@ TEST_F(Semaphores, WaitingLockReturnsOnceHolderEnds) {
 }
 
 TEST_F(Semaphores, NegativeNumbersAndMissingFileAreFatal) {
-    const std::pair<std::function<void()>, std::string> cases[] = {
-        {[] { sem_lock(-1); }, "sem_lock() failed for semnum -1: semnum must not be negative\n"},
-        {[] { sem_lock_wait(-3); }, "sem_lock() failed for semnum -3: semnum must not be negative\n"},
-        {[] { sem_unlock(-1); }, "sem_unlock() failed for semnum -1: semnum must not be negative\n"},
-        {[] { sem_test(-1); }, "sem_test() failed for semnum -1: semnum must not be negative\n"},
+    const struct {
+        bool initialised;
+        std::function<void()> call;
+        std::string message;
+    } cases[] = {
+        {true, [] { sem_lock(-1); }, "sem_lock() failed for semnum -1: semnum must not be negative\n"},
+        {true, [] { sem_lock_wait(-3); }, "sem_lock() failed for semnum -3: semnum must not be negative\n"},
+        {true, [] { sem_unlock(-1); }, "sem_unlock() failed for semnum -1: semnum must not be negative\n"},
+        {true, [] { sem_test(-1); }, "sem_test() failed for semnum -1: semnum must not be negative\n"},
         // Before init_sem there is nothing to lock.
-        {[] { sem_lock(5); }, "sem_lock() failed for semnum 5: Bad file descriptor\n"},
+        {false, [] { sem_lock(5); }, "sem_lock() failed for semnum 5: Bad file descriptor\n"},
     };
     for (const auto& c : cases) {
         Outcome r = captureInChild([&] {
-            if (c.second.find("must not") != std::string::npos) init_sem();
-            c.first();
+            if (c.initialised) init_sem();
+            c.call();
             std::printf("returned");
         });
-        EXPECT_EQ(r.status, 1) << c.second;
-        EXPECT_EQ(r.err, c.second);
-        EXPECT_EQ(r.out, c.second);
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.err, c.message);
+        EXPECT_EQ(r.out, c.message);
     }
 }
 

@@ -24,7 +24,7 @@ const std::string USAGE =
 class Tool : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+        SKIP_UNLESS_ROOT();
         sandbox.writeProductConf();
     }
     Outcome run(std::vector<std::string> args, std::string argv0 = "") {
