@@ -58,12 +58,13 @@ TEST(ChildProcess, StandardInputIsDevNull) {
 
 TEST(ChildProcess, LargeOutputOnBothStreamsAtOnceIsCollectedWhole) {
     std::string out, err;
-    // 64 MiB on each stream, written concurrently by two writers.
+    // 1 MiB on each stream, many pipe buffers, written concurrently by two
+    // writers.
     Args args{"sh", "-c",
-              "head -c 67108864 /dev/zero | tr '\\0' o & head -c 67108864 /dev/zero | tr '\\0' e >&2; wait"};
+              "head -c 1048576 /dev/zero | tr '\\0' o & head -c 1048576 /dev/zero | tr '\\0' e >&2; wait"};
     EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/sh", args.argv), 0);
-    ASSERT_EQ(out.size(), 67108864u);
-    ASSERT_EQ(err.size(), 67108864u);
+    ASSERT_EQ(out.size(), 1048576u);
+    ASSERT_EQ(err.size(), 1048576u);
     EXPECT_EQ(out.find_first_not_of('o'), std::string::npos);
     EXPECT_EQ(err.find_first_not_of('e'), std::string::npos);
 }
