@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "db/component_version.h"
@@ -6,6 +7,9 @@
 #include "harness/tool_fixture.h"
 
 namespace {
+
+using ::testing::EndsWith;
+using ::testing::StartsWith;
 
 // The library's own questions on the Components table, run in-process.
 class ComponentVersion : public LibraryWithDatabase {
@@ -30,7 +34,7 @@ TEST_F(ComponentVersion, InstalledAnswersFromTheStoredVersion) {
     EXPECT_EQ(r.out, "101 3.0");
     Outcome missing = inside([] { is_component_installed("nosuch"); });
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out.rfind("verstally: Package 'nosuch' is not found in Components table\n", 0), 0u);
+    EXPECT_THAT(missing.out, StartsWith("verstally: Package 'nosuch' is not found in Components table\n"));
 }
 
 TEST_F(ComponentVersion, QuietAnswerIsFalseOnEveryDoubt) {
@@ -48,8 +52,8 @@ TEST_F(ComponentVersion, QuietAnswerIsFalseOnEveryDoubt) {
     Outcome down = inside([] { std::printf("%d", component_installed_quiet("samba")); }, dead.tcpEnv(db.name()));
     EXPECT_EQ(down.status, 0);
     // Only the connection routine's own warning, then the answer.
-    EXPECT_EQ(down.out.rfind("verstally: db_connect: failed to connect to database: Error: ", 0), 0u) << down.out;
-    EXPECT_EQ(down.out.substr(down.out.size() - 2), "\n0");
+    EXPECT_THAT(down.out, StartsWith("verstally: db_connect: failed to connect to database: Error: "));
+    EXPECT_THAT(down.out, EndsWith("\n0"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -13,6 +14,8 @@
 #include "harness/sandbox.h"
 
 namespace {
+
+using ::testing::HasSubstr;
 
 // A sandbox with the panel account, the product root's tmp directory
 // belonging to it, and no database anywhere in sight.
@@ -118,7 +121,7 @@ TEST_F(DirtyFlag, SupplementaryGroupsOfRootAreDropped) {
         if (setgroups(1, &rootsGroup) != 0) _exit(3);
     });
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("failed: Permission denied\nSystem error 13"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("failed: Permission denied\nSystem error 13"));
     EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 

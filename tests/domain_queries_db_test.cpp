@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
@@ -15,6 +16,9 @@
 #include "harness/tool_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 std::string shown(const char* value) { return value != nullptr ? "[" + std::string(value) + "]" : "<none>"; }
 
@@ -397,8 +401,9 @@ TEST_F(DomainQueries, ServerDownGivesTheReasonThenTheRoutinesText) {
     };
     for (const Case& c : cases) {
         Outcome r = inside(c.call, dead.tcpEnv(db.name()));
-        EXPECT_TRUE(r.out.rfind(reason, 0) == 0) << r.out;
-        EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), c.text);
+        const std::string reasonLine = r.out.substr(0, r.out.find('\n') + 1);
+        EXPECT_THAT(reasonLine, StartsWith(reason));
+        EXPECT_EQ(r.out, reasonLine + c.text);
         EXPECT_EQ(r.status, c.status);
     }
 }
@@ -420,7 +425,7 @@ TEST_F(DomainQueries, PrivateConnectionsAreClosed) {
         MYSQL* own = connectOrDie();
         std::fprintf(stderr, "open=%s\n", otherAdminSessions(own).c_str());
     });
-    EXPECT_NE(r.err.find("open=0\n"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("open=0\n"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
@@ -15,10 +16,10 @@
 
 namespace {
 
-std::string shown(const char* value) { return value != nullptr ? "[" + std::string(value) + "]" : "<none>"; }
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
-/// True when `text` starts with `prefix`.
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+std::string shown(const char* value) { return value != nullptr ? "[" + std::string(value) + "]" : "<none>"; }
 
 class ParamStore : public LibraryWithDatabase {
 protected:
@@ -173,25 +174,24 @@ TEST_F(ParamStore, WriterTooLongIsRefusedWithAMessage) {
 
 TEST_F(ParamStore, ServerDownGivesTheReasonThenTheRoutinesText) {
     const std::string reason = "verstally: db_connect: failed to connect to database: Error: Can't connect to server on '127.0.0.1' (";
+    const std::string writer = "verstally: Unable to connect to mysql database\n";
+    const std::string reader = "verstally: Unable to connect to the mysql database\n";
     struct Case {
         std::function<void()> call;
-        std::string text;
+        std::string warning;
+        std::string result;  // printed on standard output only
     } cases[] = {
-        {[] { std::printf("%d", put_misc_param("p", "v", nullptr)); }, "verstally: Unable to connect to mysql database\n-1"},
-        {[] { std::printf("%d", delete_parameter("1", "p", nullptr, nullptr)); },
-         "verstally: Unable to connect to mysql database\n-1"},
-        {[] { std::printf("%s", shown(get_misc_param("p", nullptr)).c_str()); },
-         "verstally: Unable to connect to the mysql database\n<none>"},
-        {[] { std::printf("%s", shown(query_single_value("select 1", nullptr)).c_str()); },
-         "verstally: Unable to connect to the mysql database\n<none>"},
+        {[] { std::printf("%d", put_misc_param("p", "v", nullptr)); }, writer, "-1"},
+        {[] { std::printf("%d", delete_parameter("1", "p", nullptr, nullptr)); }, writer, "-1"},
+        {[] { std::printf("%s", shown(get_misc_param("p", nullptr)).c_str()); }, reader, "<none>"},
+        {[] { std::printf("%s", shown(query_single_value("select 1", nullptr)).c_str()); }, reader, "<none>"},
     };
     for (const Case& c : cases) {
         Outcome r = inside(c.call, dead.tcpEnv(db.name()));
-        const auto firstEnd = r.out.find('\n');
-        ASSERT_NE(firstEnd, std::string::npos) << r.out;
-        EXPECT_TRUE(startsWith(r.out, reason)) << r.out;
-        EXPECT_EQ(r.out.substr(firstEnd + 1), c.text);
-        EXPECT_EQ(r.err, r.out.substr(0, r.out.size() - (c.text.size() - c.text.find('\n') - 1)));
+        const std::string reasonLine = r.out.substr(0, r.out.find('\n') + 1);
+        EXPECT_THAT(reasonLine, StartsWith(reason));
+        EXPECT_EQ(r.out, reasonLine + c.warning + c.result);
+        EXPECT_EQ(r.err, reasonLine + c.warning);
     }
 }
 
@@ -208,7 +208,7 @@ TEST_F(ParamStore, PrivateConnectionsAreClosed) {
         MYSQL* own = db_connect(message, sizeof message);
         std::fprintf(stderr, "open=%s\n", otherAdminSessions(own).c_str());
     });
-    EXPECT_NE(r.err.find("open=0\n"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("open=0\n"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <filesystem>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <csignal>
@@ -19,6 +20,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using ::testing::StartsWith;
 
 // A private product root per test; PRODUCT_ROOT_D points at it. Every
 // semaphore call runs in a child, so the process-wide descriptor of one
@@ -174,7 +177,7 @@ TEST_F(Semaphores, OverlongRootIsRefusedNotCut) {
     PRODUCT_ROOT_D = longRoot.c_str();
     Outcome r = captureInChild([] { init_sem(); });
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("failed to open semaphore file " + dir + "/rrr", 0), 0u);
+    EXPECT_THAT(r.err, StartsWith("failed to open semaphore file " + dir + "/rrr"));
     // The message is held to the library's buffer size...
     EXPECT_LE(r.err.size(), 4096u);
     // ...and nothing was made at a shortened path.
