@@ -52,13 +52,11 @@ public:
     explicit Holder(int semnum) {
         int toChild[2], fromChild[2];
         if (pipe(toChild) != 0 || pipe(fromChild) != 0) std::abort();
-        std::fflush(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
+        pid_ = startChild([&] {
             close(toChild[1]);
             close(fromChild[0]);
             serve(semnum, toChild[0], fromChild[1]);
-        }
+        });
         close(toChild[0]);
         close(fromChild[1]);
         commands_ = toChild[1];
@@ -222,14 +220,12 @@ TEST_F(Semaphores, WaitingLockReturnsOnceHolderEnds) {
 
     int done[2];
     ASSERT_EQ(pipe(done), 0);
-    std::fflush(nullptr);
-    pid_t waiter = fork();
-    if (waiter == 0) {
+    const int waiter = startChild([&] {
         close(done[0]);
         init_sem();
         sem_lock_wait(5);
-        _exit(write(done[1], "y", 1) == 1 ? 0 : 1);
-    }
+        if (write(done[1], "y", 1) != 1) _exit(1);
+    });
     close(done[1]);
     // The waiter must still be blocked while the holder lives.
     struct pollfd ready = {done[0], POLLIN, 0};

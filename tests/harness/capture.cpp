@@ -28,7 +28,7 @@ std::string captureFile(const char* tag) {
 }
 
 [[noreturn]] void childFailed(const std::string& what) {
-    std::fprintf(stderr, "captured child: %s\n", what.c_str());
+    std::fprintf(stderr, "test child: %s\n", what.c_str());
     std::fflush(nullptr);
     _exit(125);
 }
@@ -58,31 +58,31 @@ Outcome collectChild(int pid, const std::string& outPath, const std::string& err
     return result;
 }
 
+int startChild(const std::function<void()>& body) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    if (pid > 0) return pid;
+    // Nothing may leave the body: the child would carry on in the test
+    // binary and run the remaining tests there.
+    try {
+        body();
+    } catch (const std::exception& e) {
+        childFailed(std::string("the body threw: ") + e.what());
+    } catch (...) {
+        childFailed("the body threw");
+    }
+    std::fflush(nullptr);
+    _exit(0);
+}
+
 Outcome captureInChild(const std::function<void()>& body) {
     const std::string outPath = captureFile("out");
     const std::string errPath = captureFile("err");
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) {
-        const int forkError = errno;
-        unlink(outPath.c_str());
-        unlink(errPath.c_str());
-        throw std::runtime_error(std::string("fork: ") + std::strerror(forkError));
-    }
-    if (pid == 0) {
+    const int pid = startChild([&] {
         redirectInChild(1, outPath, O_WRONLY | O_TRUNC);
         redirectInChild(2, errPath, O_WRONLY | O_TRUNC);
-        // Nothing may leave the body: the child would carry on in the test
-        // binary and run the remaining tests there.
-        try {
-            body();
-        } catch (const std::exception& e) {
-            childFailed(std::string("the body threw: ") + e.what());
-        } catch (...) {
-            childFailed("the body threw");
-        }
-        std::fflush(nullptr);
-        _exit(0);
-    }
+        body();
+    });
     return collectChild(pid, outPath, errPath);
 }

@@ -176,18 +176,7 @@ Outcome runInSandbox(const Sandbox& sandbox, const std::function<void()>& body) 
 }
 
 int startTool(const Sandbox& sandbox, const ToolRun& run, const std::string& outPath, const std::string& errPath) {
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) failed("fork");
-    if (pid > 0) return pid;
-    // Nothing may leave the child: it would carry on in the test binary.
-    try {
-        execTool(sandbox, run, outPath, errPath);
-    } catch (const std::exception& e) {
-        childFailed(std::string("sandbox: ") + e.what());
-    } catch (...) {
-        childFailed("sandbox: start failed");
-    }
+    return startChild([&] { execTool(sandbox, run, outPath, errPath); });
 }
 
 Outcome runTool(const Sandbox& sandbox, const ToolRun& run) {
