@@ -210,16 +210,12 @@ TEST_F(DbConnect, ContainerSevenUsesItsOwnDatabaseAndLogin) {
     EXPECT_EQ(r.out, "socket=<none>\n" + connected("zev7", "admin7@%", false));
 }
 
-TEST_F(DbConnect, ContainerZeroKeepsTheDefaults) {
+TEST_F(DbConnect, ContainerZeroKeepsTheDefaultsAndAHostInTheEnvironmentWinsOverTheLink) {
     sandbox.symlink("127.0.0.1", "/etc/zev/qv_mode");
     sandbox.writeFile("/proc/qv/veinfo", "0 7\n");
     EXPECT_EQ(connectIn(sandbox, {{"ZEV_DB_PORT", std::to_string(databaseFacts().port)}}).out,
               "socket=<none>\n" + connected("zev", "admin@%", false));
-}
-
-TEST_F(DbConnect, HostInTheEnvironmentWinsOverTheLink) {
     sandbox.symlink("db1.invalid", "/etc/zev/qv_mode");
-    sandbox.writeFile("/proc/qv/veinfo", "0\n");
     EXPECT_EQ(connectIn(sandbox, db.tcpEnv()).out, "socket=<none>\n" + connected(db.name(), "admin@%", false));
 }
 
