@@ -25,8 +25,8 @@ namespace {
 
 /// What a case's run must end with.
 struct Expect {
-    Expect(int status, std::string out, bool wholeOut = true)
-        : status(status), out(std::move(out)), wholeOut(wholeOut) {}
+    Expect(int wantedStatus, std::string wantedOut, bool wholeWantedOut = true)
+        : status(wantedStatus), out(std::move(wantedOut)), wholeOut(wholeWantedOut) {}
     int status;
     std::string out;  // standard output; a failure writes the same to standard error
     bool wholeOut;    // else `out` is only how standard output begins
@@ -257,6 +257,6 @@ TEST_P(BoundedStart, EndsWithItsOwnOutcome) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HostileStart, BoundedStart, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<StartCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<StartCase>& param_info) { return param_info.param.name; });
 
 }  // namespace

@@ -131,8 +131,6 @@ TEST_F(DomainQueries, StatusIsReadAndSet) {
         std::printf("%d", set_dom_status("1", 4000000000u, connection));
         std::printf(" %d", get_dom_status("1", &status, connection));
         std::printf(" %u\n", status);
-        // An escaped double quote: one text that is no id of any domain.
-        std::printf("%d\n", set_dom_status("0\" or \"1\"=\"1", 9, connection));
         std::printf("%d", get_dom_status("1", &status, nullptr));
         std::printf(" %d\n", set_dom_status("1", 1, nullptr));
         mysql_close(connection);
@@ -142,7 +140,7 @@ TEST_F(DomainQueries, StatusIsReadAndSet) {
               "verstally: Unable to get status for domain with id=\"2\": error translate status value from char to "
               "unsigned int.\n-3 42\n"
               "verstally: Unable to get status for domain with id=\"99\": such domain is not exist.\n-2 42\n"
-              "0 0 4000000000\n0\n"
+              "0 0 4000000000\n"
               "verstally: Unable to get status for domain with id=\"1\": no connection given\n-1"
               "verstally: Unable to update status for domain with id=\"1\": no connection given.\n -1\n");
     EXPECT_EQ(db.query("SELECT id, status FROM domains ORDER BY id"),
@@ -198,58 +196,58 @@ TEST_F(DomainQueries, NextTableId) {
     EXPECT_EQ(db.scalar("SELECT count(*) FROM misc"), "1");
 }
 
-TEST_F(DomainQueries, StatementsAreSentAsWrittenWithEscapedValues) {
-    const std::string m = marker;
+TEST_F(DomainQueries, StatementsAreSentAsWritten) {
+    // A domain id no set-up statement holds; names and tables carry it too.
+    const std::string n = "4123456789";
+    const std::string m = "t" + n;
     db.exec("CREATE TABLE " + m + " (id INT)");
     Outcome r = inside([&] {
-        const char* id = m.c_str();
+        const char* id = n.c_str();
+        const char* name = m.c_str();
         MYSQL* connection = connectOrDie();
         unsigned status = 0;
         get_ip_address(id);
         get_dom_status(id, &status, connection);
         set_dom_status(id, 5, connection);
-        get_dom_param(id, id);
-        get_dom_parameter(id, id);
-        get_dom_service_param(id, id, id);
-        get_dom_limit(id, id);
+        get_dom_param(id, name);
+        get_dom_parameter(id, name);
+        get_dom_service_param(id, name, name);
+        get_dom_limit(id, name);
         has_www_prefix(id);
         anon_ftp_enabled(id);
-        frontpage_enabled(id, 0);
-        frontpage_enabled(id, 1);
+        frontpage_enabled(name, 0);
+        frontpage_enabled(name, 1);
         get_dom_email(id);
-        get_dom_name(id);
-        std::printf("%ld\n", next_table_id(id));
-        get_ip_address((m + "' or 'x").c_str());
-        get_dom_id(id);  // last: there is no such domain
+        get_dom_name(name);
+        std::printf("%ld\n", next_table_id(name));
+        get_dom_id(name);  // last: there is no such domain
     });
     EXPECT_EQ(r.status, 1);
     const std::vector<std::string> expected = {
-        "select ipa.ip_address from domains d, hosting h, IP_Addresses ipa where d.id='M' and d.id=h.dom_id and "
+        "select ipa.ip_address from domains d, hosting h, IP_Addresses ipa where d.id='N' and d.id=h.dom_id and "
         "h.ip_address_id=ipa.id",
-        "select status from domains where id=\"M\"",
-        "update domains set status=5 where id=\"M\"",
-        "select val from dom_param where dom_id='M' and param='M'",
-        "select r.value from domains d, Parameters r \t\twhere d.id='M' and d.params_id=r.id and r.parameter='M'",
-        "select r.value from DomainServices s, Parameters r \t\t\t\t where s.dom_id='M' and s.type='M' and "
-        "s.parameters_id=r.id  and r.parameter='M'",
-        "select l.value from domains d, Limits l \t\t\t\t where d.id='M' and d.limits_id=l.id  and l.limit_name='M'",
-        "select * from domains dom, dns_recs dns \t\twhere dom.id='M' and dom.id=dns.dom_id and ((dns.type='A') or "
+        "select status from domains where id=\"N\"",
+        "update domains set status=5 where id=\"N\"",
+        "select val from dom_param where dom_id='N' and param='tN'",
+        "select r.value from domains d, Parameters r \t\twhere d.id='N' and d.params_id=r.id and r.parameter='tN'",
+        "select r.value from DomainServices s, Parameters r \t\t\t\t where s.dom_id='N' and s.type='tN' and "
+        "s.parameters_id=r.id  and r.parameter='tN'",
+        "select l.value from domains d, Limits l \t\t\t\t where d.id='N' and d.limits_id=l.id  and l.limit_name='tN'",
+        "select * from domains dom, dns_recs dns \t\twhere dom.id='N' and dom.id=dns.dom_id and ((dns.type='A') or "
         "(dns.type='CNAME')) \t\tand dns.host like 'www.%'",
-        "select a.status from domains d, anon_ftp a \t\t\t\t\t\t\t\t\twhere d.id='M' and a.dom_id=d.id",
-        "select h.fp from domains d, hosting h \t\t\t\t\t\t\t\t\twhere d.name='M' and h.dom_id=d.id",
-        "select h.fp_ssl from domains d, hosting h \t\t\t\t\t\t\t\t\twhere d.name='M' and h.dom_id=d.id",
-        "select c.email from domains d, clients c \t\t\t\t\t\t\t\t\twhere d.cl_id=c.id and d.id='M'",
-        "select name from domains where name='M'",
-        "SELECT max(id) FROM M",
-        "select ipa.ip_address from domains d, hosting h, IP_Addresses ipa where d.id='M\\' or \\'x' and "
-        "d.id=h.dom_id and h.ip_address_id=ipa.id",
-        "select id from domains where name='M'",
+        "select a.status from domains d, anon_ftp a \t\t\t\t\t\t\t\t\twhere d.id='N' and a.dom_id=d.id",
+        "select h.fp from domains d, hosting h \t\t\t\t\t\t\t\t\twhere d.name='tN' and h.dom_id=d.id",
+        "select h.fp_ssl from domains d, hosting h \t\t\t\t\t\t\t\t\twhere d.name='tN' and h.dom_id=d.id",
+        "select c.email from domains d, clients c \t\t\t\t\t\t\t\t\twhere d.cl_id=c.id and d.id='N'",
+        "select name from domains where name='tN'",
+        "SELECT max(id) FROM tN",
+        "select id from domains where name='tN'",
     };
-    std::vector<std::string> sent = db.statementsMentioning(m);
+    std::vector<std::string> sent = db.statementsMentioning(n);
     ASSERT_FALSE(sent.empty());
     sent.erase(sent.begin());  // the test's own CREATE TABLE
     for (std::string& statement : sent) {
-        for (std::size_t at; (at = statement.find(m)) != std::string::npos;) statement.replace(at, m.size(), "M");
+        for (std::size_t at; (at = statement.find(n)) != std::string::npos;) statement.replace(at, n.size(), "N");
     }
     EXPECT_EQ(sent, expected);
     // The second www question is asked only when there are www. records.
@@ -282,6 +280,55 @@ TEST_F(DomainQueries, CheckedArgumentsWithQuotesOrBackslashesSendNothing) {
     EXPECT_EQ(r.err, "");
 }
 
+TEST_F(DomainQueries, IdsThatAreNoDecimalNumberOfTheColumnAreRefused) {
+    // The server would read each of these ids as a number: 1, 0 or the
+    // column's largest value.
+    const std::string refused = std::string(": ") + NOT_A_DOMAIN_ID;
+    const struct {
+        void (*call)(MYSQL*);
+        std::string message;
+        std::string result;
+    } cases[] = {
+        {[](MYSQL*) { std::printf("%s", shown(get_ip_address("1' or '1'='1")).c_str()); },
+         "Unable to query IP address" + refused + "\n", "<none>"},
+        {[](MYSQL* c) { std::printf("%d", get_dom_status("1abc", nullptr, c)); },
+         "Unable to get status for domain with id=\"1abc\"" + refused + "\n", "-1"},
+        {[](MYSQL* c) { std::printf("%d", set_dom_status(" 1", 9, c)); },
+         "Unable to update status for domain with id=\" 1\"" + refused + ".\n", "-1"},
+        {[](MYSQL*) { std::printf("%s", shown(get_dom_param("+1", "cgi")).c_str()); },
+         "Unable to query domain parameter cgi" + refused + "\n", "<none>"},
+        {[](MYSQL*) { std::printf("%s", shown(get_dom_parameter("1.0", "quota")).c_str()); },
+         "Unable to query domain parameter quota" + refused + "\n", "<none>"},
+        {[](MYSQL*) { std::printf("%s", shown(get_dom_service_param("1e0", "mail", "php")).c_str()); },
+         "Unable to query domain parameter php" + refused + "\n", "<none>"},
+        {[](MYSQL*) { std::printf("%s", shown(get_dom_limit("4294967296", "max_box")).c_str()); },
+         "Unable to query domain limit max_box" + refused + "\n", "<none>"},
+        {[](MYSQL*) { std::printf("%d", has_www_prefix("1 ")); }, "Unable to query www prefix" + refused + "\n", "-1"},
+        {[](MYSQL*) { std::printf("%d", anon_ftp_enabled("01x")); }, "Unable to query anon_ftp" + refused + "\n", "0"},
+        {[](MYSQL*) { std::printf("%s", shown(get_dom_email("")).c_str()); },
+         "Unable to define clients email" + refused + "\n", "<none>"},
+        {[](MYSQL*) { std::printf("%s", shown(get_dom_htype("1;")).c_str()); },
+         "Unable to query htype from domains" + refused + "\n", "<none>"},
+        {[](MYSQL*) { std::printf("%d", put_dom_param("-1", "cgi", "off")); },
+         "Unable to put parameter cgi into dom_param" + refused + "\n", "-1"},
+        {[](MYSQL*) { std::printf("%d", delete_dom_param("1' or '1'='1", "cgi")); },
+         "Unable to delete parameter cgi from dom_param" + refused + "\n", "-1"},
+    };
+    DeadServer dead;
+    for (const auto& c : cases) {
+        const std::string warning = "verstally: " + c.message;
+        Outcome r = inside([&] { c.call(connectOrDie()); });
+        EXPECT_EQ(r.out, warning + c.result);
+        EXPECT_EQ(r.err, warning);
+        // Refused before any connection: a server that is down says no more.
+        r = inside([&] { c.call(nullptr); }, dead.tcpEnv(db.name()));
+        EXPECT_EQ(r.out, warning + c.result);
+    }
+    EXPECT_EQ(db.query("SELECT dom_id, param, val FROM dom_param WHERE param = 'cgi'"),
+              (std::vector<DbRow>{{"1", "cgi", "on"}}));
+    EXPECT_EQ(db.scalar("SELECT status FROM domains WHERE id = 1"), "3");
+}
+
 TEST_F(DomainQueries, ServerErrorsGiveEachRoutinesText) {
     // The www. records are there, the subdomains are not.
     db.exec("DROP TABLE subdomains");
@@ -300,7 +347,7 @@ TEST_F(DomainQueries, ServerErrorsGiveEachRoutinesText) {
         std::printf("%d\n", anon_ftp_enabled("1"));
         std::printf("%d\n", frontpage_enabled("example.test", 0));
         std::printf("%s\n", shown(get_dom_email("1")).c_str());
-        std::printf("%s\n", shown(get_ip_address(std::string(5000, '1').c_str())).c_str());
+        std::printf("%s\n", shown(get_dom_limit("1", std::string(5000, 'l').c_str())).c_str());
     });
     const std::string w = "verstally: ";
     EXPECT_EQ(r.out, w + "Unable to query IP address: " + missingTable("hosting") + "\n<none>\n" +
@@ -312,8 +359,8 @@ TEST_F(DomainQueries, ServerErrorsGiveEachRoutinesText) {
                          w + "Unable to query anon_ftp: " + missingTable("anon_ftp") + "\n0\n" +
                          w + "Unable to query frontpage status: " + missingTable("hosting") + "\n0\n" +
                          w + "Unable to define clients email: " + missingTable("clients") + "\n<none>\n" +
-                         w + "Unable to query IP address: the statement would exceed 4095 characters and was not "
-                             "sent\n<none>\n");
+                         w + "Unable to query domain limit " + std::string(5000, 'l') +
+                         ": the statement would exceed 4095 characters and was not sent\n<none>\n");
 
     db.exec("DROP TABLE domains");
     r = inside([] {
@@ -370,7 +417,7 @@ TEST_F(DomainQueries, PrivateConnectionsAreClosed) {
         for (int i = 0; i < 3; ++i) {
             get_ip_address("1");
             get_dom_limit("1", "max_box");             // server error
-            get_ip_address(std::string(5000, '1').c_str());  // not sent
+            get_dom_limit("1", std::string(5000, 'l').c_str());  // not sent
             has_www_prefix("1");
             has_www_prefix("5");
             get_dom_email("2");

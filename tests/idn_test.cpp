@@ -64,6 +64,23 @@ TEST(Idn, UrlKeepsEveryPartAroundTheConvertedHost) {
     EXPECT_STREQ(converted, "host.example.com");
 }
 
+TEST(Idn, UrlSchemeInAnyCaseAndUserPartOnlyInTheAuthority) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"HTTP://B\xC3\x9C" "CHER.de/x", "HTTP://xn--bcher-kva.de/x"},
+        {"http://b\xC3\xBC" "cher.de/?mail=a@b", "http://xn--bcher-kva.de/?mail=a@b"},
+        {"Ftp://b\xC3\xBC" "cher.de#x@y", "Ftp://xn--bcher-kva.de#x@y"},
+        // An '@' in the query is no user part: the host stays x.de.
+        {"http://x.de/?q=a@b\xC3\xBC" "cher.de", "http://x.de/?q=a@b\xC3\xBC" "cher.de"},
+        // An empty user part is one too.
+        {"https://@b\xC3\xBC" "cher.de", "https://@xn--bcher-kva.de"},
+    };
+    for (const auto& c : cases) {
+        const char* converted = idn_url_toascii(c.first);
+        ASSERT_NE(converted, nullptr) << c.first;
+        EXPECT_STREQ(converted, c.second);
+    }
+}
+
 TEST(Idn, UnusableUrlsWarnAndYieldNone) {
     Outcome r = captureInChild([] {
         std::printf("[%s]\n", idn_url_toascii("") ? "converted" : "none");

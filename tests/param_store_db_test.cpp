@@ -153,20 +153,20 @@ TEST_F(ParamStore, WritersRefuseQuotesAndBackslashesWithoutSending) {
     EXPECT_EQ(r.err, "");
 }
 
-TEST_F(ParamStore, IdsAreEscapedNotRefused) {
-    db.exec("INSERT INTO dom_param VALUES (1, 'p', 'one'), (2, 'p', 'two')");
+TEST_F(ParamStore, SetIdsAreEscaped) {
+    db.exec("INSERT INTO Parameters VALUES (1, 'p', 'one'), (2, 'p', 'two')");
     const std::string param = marker;
     Outcome r = inside([&] {
-        std::printf("%d\n", put_dom_param("7' or 'x", param.c_str(), "v", nullptr));
-        std::printf("%d\n", delete_dom_param("0' or '1'='1", "p", nullptr));
+        std::printf("%d\n", put_parameter("7' or 'x", param.c_str(), "v", nullptr));
+        std::printf("%d\n", delete_parameter("0' or '1'='1", "p", nullptr, nullptr));
     });
     // The server sees one text that is no number: the quote did not end it.
     EXPECT_EQ(r.out, "verstally: Unable to put parameter " + param +
-                         " into dom_param: Data truncated for column 'dom_id' at row 1\n-1\n0\n");
+                         " into Parameters: Data truncated for column 'id' at row 1\n-1\n0\n");
     EXPECT_EQ(db.statementsMentioning(param),
-              std::vector<std::string>{"replace into dom_param (dom_id, param, val) values('7\\' or \\'x', '" + param +
-                                       "', 'v')"});
-    EXPECT_EQ(db.query("SELECT dom_id FROM dom_param ORDER BY dom_id"), (std::vector<DbRow>{{"1"}, {"2"}}));
+              std::vector<std::string>{"replace into Parameters (id, parameter, value) values('7\\' or \\'x', '" +
+                                       param + "', 'v')"});
+    EXPECT_EQ(db.query("SELECT id FROM Parameters ORDER BY id"), (std::vector<DbRow>{{"1"}, {"2"}}));
     EXPECT_EQ(db.statementsMentioning("0\\' or \\'1\\'=\\'1").size(), 1u);
 }
 
@@ -174,14 +174,14 @@ TEST_F(ParamStore, WriterTooLongIsRefusedWithAMessage) {
     Outcome r = inside([] {
         std::printf("%d\n", put_misc_param("p", std::string(5000, 'v').c_str(), nullptr));
         // 2100 quotes fit the buffer as they are, not once escaped.
-        std::printf("%d\n", put_dom_param(std::string(2100, '\'').c_str(), "q", "v", nullptr));
+        std::printf("%d\n", put_parameter(std::string(2100, '\'').c_str(), "q", "v", nullptr));
     });
     EXPECT_EQ(r.out,
               "verstally: Unable to put parameter p into misc: the statement would exceed 4095 characters and was not "
               "sent\n-1\n"
-              "verstally: Unable to put parameter q into dom_param: the statement would exceed 4095 characters and "
+              "verstally: Unable to put parameter q into Parameters: the statement would exceed 4095 characters and "
               "was not sent\n-1\n");
-    EXPECT_EQ(count("misc") + count("dom_param"), "00");
+    EXPECT_EQ(count("misc") + count("Parameters"), "00");
 }
 
 TEST_F(ParamStore, ServerDownGivesTheReasonThenTheRoutinesText) {

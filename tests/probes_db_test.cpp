@@ -123,6 +123,47 @@ TEST_F(Probe, ToolPermissionsAreChecked) {
         << last.err;
 }
 
+TEST_F(Probe, ToolAndEveryDirectoryAboveItMustBeRootsAlone) {
+    const std::string tool = cfPath + "/bin/cfinfo";
+    const std::string elsewhere = sandbox.root() + "/other";  // holds cf/bin/cfinfo, reached through "link"
+    const std::string link = sandbox.root() + "/link";
+    struct Case {
+        std::string changed;  // given to nobody and/or chmod'ed
+        bool toNobody;
+        mode_t mode;  // 0: unchanged (0755)
+        std::string instancePath;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {tool, true, 0, cfPath, false},              // tool of another user
+        {tool, false, 0757, cfPath, false},          // tool writable by others
+        {cfPath + "/bin", false, 0775, cfPath, false},  // directory writable by group
+        {cfPath, true, 0, cfPath, false},            // directory of another user
+        {elsewhere, true, 0, link, false},           // reached by a link through it
+        {elsewhere, true, 01777, link, false},       // sticky, but not root's
+        {elsewhere, false, 01777, link, true},       // sticky and root's, like /tmp
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("case " + std::to_string(&c - cases));
+        sandbox.writeFile(tool, "#!/bin/sh\necho 7\n", 0755);
+        sandbox.writeFile(elsewhere + "/cf/bin/cfinfo", "#!/bin/sh\necho 7\n", 0755);
+        unlink(link.c_str());
+        ASSERT_EQ(symlink((elsewhere + "/cf").c_str(), link.c_str()), 0);
+        for (const std::string& path : {elsewhere, cfPath, cfPath + "/bin", tool})
+            ASSERT_EQ(chown(path.c_str(), 0, 0) | chmod(path.c_str(), 0755), 0);
+        ASSERT_EQ(c.toNobody ? chown(c.changed.c_str(), 65534, 65534) : 0, 0);
+        ASSERT_EQ(c.mode != 0 ? chmod(c.changed.c_str(), c.mode) : 0, 0);
+        setColdfusion("standard", c.instancePath);
+        EXPECT_EQ(rowAfterRun("coldfusion"), c.accepted ? "7" : "<no row>");
+        EXPECT_EQ(last.err,
+                  c.accepted ? "" : line("Bad file permissions on ColdFusion binary file " + c.instancePath + "/bin/cfinfo"));
+    }
+    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\necho 'Version: 5'\n", 0755);
+    chmod(sandbox.layerPath("/usr/local/frontpage").c_str(), 0775);
+    EXPECT_EQ(rowAfterRun("frontpage"), "<no row>");
+    EXPECT_EQ(last.err, line(std::string("Bad file permissions on frontpage owsadm.exe ") + FRONTPAGE_TOOL_PATH));
+}
+
 TEST_F(Probe, FrontpageVersionFollowsTheFirstVersionMark) {
     EXPECT_EQ(rowAfterRun("frontpage"), "not_installed");  // no tool
     const std::pair<std::string, std::string> outputs[] = {
@@ -141,11 +182,14 @@ TEST_F(Probe, FrontpageVersionFollowsTheFirstVersionMark) {
     }
 }
 
-TEST_F(Probe, FrontpageToolIsStartedAsOwsadmWithVersionArgument) {
+// The stand-in also lists every descriptor above 2 that it inherited.
+TEST_F(Probe, FrontpageToolAndGrepAreStartedAsSpecifiedWithNothingInherited) {
     sandbox.writeFile(FRONTPAGE_TOOL_PATH, INVOCATION, 0755);
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     EXPECT_EQ(rowAfterRun("frontpage"), std::string("owsadm.exe|-version|") + cwd);
+    sandbox.writeFile("/usr/bin/grep", INVOCATION, 0755);  // /bin is a link to /usr/bin
+    EXPECT_EQ(rowAfterRun("frontpage"), std::string("grep|Version|") + cwd);
 }
 
 }  // namespace

@@ -72,6 +72,23 @@ TEST_F(UserLookup, MissingGroupWarnsWithSystemText) {
     EXPECT_EQ(r.out, warning + "gid 0\n");
 }
 
+TEST_F(UserLookup, NullNameIsAnUnknownName) {
+    Outcome r = runInSandbox(sandbox, [] {
+        errno = EBADF;
+        std::printf("%d\n", get_user_id(nullptr, 0));
+        int uid = 77, gid = 78;
+        const char* home = "untouched";
+        int result = get_user_ids(nullptr, &uid, &gid, &home);
+        std::printf("%d %d %d %s\n", result, uid, gid, home);
+        std::printf("%d\n", get_group_id(nullptr));
+    });
+    const std::string user = "Unable to getpwnam for user (null)\n";
+    const std::string group = std::string("Unable to getgrnam for group (null): ") + std::strerror(0) + "\n";
+    EXPECT_TRUE(r.exited && r.status == 0) << r.status;
+    EXPECT_EQ(r.err, user + user + group);
+    EXPECT_EQ(r.out, user + "0\n" + user + "-1 77 78 untouched\n" + group + "0\n");
+}
+
 TEST_F(UserLookup, UnknownIdsReadAsNumbers) {
     Outcome r = runInSandbox(sandbox, [] {
         std::printf("%s ", user_name_of(4242));

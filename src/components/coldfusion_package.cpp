@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <libgen.h>
+#include <string>
 #include <unistd.h>
 
 #include "components/tool_probe.h"
@@ -24,32 +25,6 @@ bool readInstanceParam(const char* name, MYSQL* db, char* target) {
     return true;
 }
 
-[[noreturn]] void startTool(const char* tool, const char* argument, const int output[2], const int status[2]) {
-    close(status[0]);
-    char dirCopy[TEXT_BUFFER_SIZE];
-    std::snprintf(dirCopy, sizeof dirCopy, "%s", tool);
-    const char* directory = dirname(dirCopy);
-    if (chdir(directory) != 0) {
-        const int error = errno;
-        tellToolNotStarted(status[1]);
-        errno = error;
-        report_error(1, "Unable to change directory to %s: %s\n", directory, std::strerror(error));
-    }
-    close(0);
-    close(1);
-    close(2);
-    close(output[0]);
-    if (dup2(output[1], 1) < 0 || dup2(output[1], 2) < 0) {
-        const int error = errno;
-        tellToolNotStarted(status[1]);
-        errno = error;
-        report_error(1, "Unable to duplicate a file descriptor: %s\n", std::strerror(error));
-    }
-    char baseCopy[TEXT_BUFFER_SIZE];
-    std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
-    execToolOrReport(tool, basename(baseCopy), argument, status[1]);
-}
-
 }  // namespace
 
 ColdfusionPackage::~ColdfusionPackage() = default;
@@ -62,7 +37,7 @@ void ColdfusionPackage::fetchVersion() {
     char output[TEXT_BUFFER_SIZE] = {};
 
     MYSQL* db = open_panel_db();
-    if (db == nullptr) report_error(1, "Unable to connect to the mysql database\n");
+    if (db == nullptr) fatal_error("%s", DB_CONNECT_FAILURE);
     const bool configured = readInstanceParam(CF_INSTANCE_TYPE_PARAM, db, type) &&
                             readInstanceParam(CF_INSTANCE_PATH_PARAM, db, path);
     mysql_close(db);
@@ -75,20 +50,23 @@ void ColdfusionPackage::fetchVersion() {
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof tool) return;
     std::snprintf(argument, sizeof argument, "%s", j2ee ? CF_J2EE_TOOL_ARG : CF_STANDARD_TOOL_ARG);
 
-    if (!toolPresent(tool, "Bad file permissions on ColdFusion binary file %s\n")) return;
+    std::string executable;
+    if (!toolPresent(tool, "ColdFusion binary file", executable)) return;
 
+    // The tool runs in its own directory, named as it is known there.
+    char dirCopy[TEXT_BUFFER_SIZE];
+    char baseCopy[TEXT_BUFFER_SIZE];
+    std::snprintf(dirCopy, sizeof dirCopy, "%s", tool);
+    std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
     int outputPipe[2];
-    int statusPipe[2];
     openToolPipe(outputPipe);
-    openToolPipe(statusPipe);
-    const pid_t child = forkTool();
-    if (child == 0) startTool(tool, argument, outputPipe, statusPipe);
+    const StartedTool child =
+        startTool(executable.c_str(), basename(baseCopy), argument, -1, outputPipe[1], dirname(dirCopy));
     close(outputPipe[1]);
-    close(statusPipe[1]);
 
     const std::size_t got = readToolOutput(outputPipe[0], output, sizeof output);
-    const bool started = toolStarted(statusPipe[0]);
-    waitForTool(child);
+    const bool started = toolStarted(child.statusRead);
+    waitForTool(child.pid);
     // A tool that could not be started says nothing about an installation.
     if (!started) return;
 

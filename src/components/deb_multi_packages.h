@@ -7,9 +7,10 @@
 
 namespace vonta {
 
-// Components whose state follows a rule over several Debian packages. Each
-// runs one dpkg-query of its own, through a local getter, at its first
-// question; none of them touches the shared MassPackage batch.
+// Components whose state follows a rule over several Debian packages
+// (mysql, php, drweb): each runs one dpkg-query of its own, through a local
+// getter, at its first question. coldfusion-support, one package, is a
+// member of the shared MassPackage batch like the plain components.
 
 /// "mysql": mysql-server if installed, else mysql-server-4.1.
 class DebMultiMysqlPackage : public PackageImpl {

@@ -1,8 +1,12 @@
 #include "components/deb_version_getter.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "components/argument_vector.h"
 #include "env/constants.h"
 #include "util/child_process.h"
+#include "util/exceptions.h"
 
 namespace vonta {
 
@@ -18,6 +22,14 @@ std::string nextLine(const std::string& text, std::size_t& pos) {
     return line;
 }
 
+bool isInstalledRecord(const std::pair<std::string, std::string>& record) {
+    return record.first == DPKG_INSTALLED_STATUS && !record.second.empty();
+}
+
+[[noreturn]] void queryFailed(const std::string& what) {
+    throw zev::ExError(std::string("Unable to query the package database: ") + DPKG_QUERY_PATH + " " + what + "\n");
+}
+
 }  // namespace
 
 DpkgRecords parseDpkgOutput(const std::string& text) {
@@ -30,7 +42,14 @@ DpkgRecords parseDpkgOutput(const std::string& text) {
         std::string version = nextLine(text, pos);
         const std::size_t space = status.rfind(' ');
         if (space != std::string::npos) status.erase(0, space + 1);
-        records[std::move(name)] = std::make_pair(std::move(status), std::move(version));
+        auto record = std::make_pair(std::move(status), std::move(version));
+        // A multi-architecture package has one record per architecture; a
+        // copy left behind as config-files must not hide the installed one.
+        auto found = records.find(name);
+        if (found == records.end())
+            records.emplace(std::move(name), std::move(record));
+        else if (!isInstalledRecord(found->second) || isInstalledRecord(record))
+            found->second = std::move(record);
     }
     return records;
 }
@@ -52,15 +71,26 @@ void DebVersionGetter::getVersions() {
 
     std::string output;
     std::string error;
-    // Neither the exit status nor the error text matters: a package without
-    // a record counts as not installed.
-    forkExecvGetOutErr(output, error, DPKG_QUERY_PATH, args.argv());
+    int execError = 0;
+    const int status = forkExecvGetOutErrExec(output, error, DPKG_QUERY_PATH, args.argv(), execError);
+    // No package tool at all: nothing is installed. Any other failure must
+    // not pass for an answer, or every real version would be overwritten.
+    // Status 1 is the normal answer when some name is unknown.
+    if (execError == ENOENT) {
+        output.clear();
+    } else if (execError != 0) {
+        queryFailed(std::string("could not be executed: ") + std::strerror(execError));
+    } else if (status < 0) {
+        queryFailed("was ended by a signal");
+    } else if (status != 0 && status != 1) {
+        queryFailed("exited with status " + std::to_string(status));
+    }
 
     const DpkgRecords records = parseDpkgOutput(output);
     for (std::size_t i = 0; i < asked; ++i) {
         Versionable* v = versionables[i];
         auto found = records.find(v->getName());
-        if (found == records.end() || found->second.second.empty() || found->second.first != DPKG_INSTALLED_STATUS)
+        if (found == records.end() || !isInstalledRecord(found->second))
             v->setNotInstalled();
         else
             v->setVersion(found->second.second);

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <libgen.h>
+#include <string>
 #include <unistd.h>
 
 #include "components/tool_probe.h"
@@ -15,55 +16,29 @@ FrontpagePackage::~FrontpagePackage() = default;
 
 void FrontpagePackage::fetchVersion() {
     const char* tool = FRONTPAGE_TOOL_PATH;
-    if (!toolPresent(tool, "Bad file permissions on frontpage owsadm.exe %s\n")) return;
+    std::string executable;
+    if (!toolPresent(tool, "frontpage owsadm.exe", executable)) return;
 
     // The tool writes into pipe A, grep reads A and writes into pipe B.
+    char baseCopy[TEXT_BUFFER_SIZE];
+    std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
     int a[2];
-    int aStatus[2];
     openToolPipe(a);
-    openToolPipe(aStatus);
-    const pid_t toolChild = forkTool();
-    if (toolChild == 0) {
-        close(aStatus[0]);
-        close(0);
-        close(1);
-        close(2);
-        close(a[0]);
-        dup2(a[1], 1);
-        dup2(a[1], 2);
-        char baseCopy[TEXT_BUFFER_SIZE];
-        std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
-        execToolOrReport(tool, basename(baseCopy), FRONTPAGE_TOOL_ARG, aStatus[1]);
-    }
+    const StartedTool toolChild = startTool(executable.c_str(), basename(baseCopy), FRONTPAGE_TOOL_ARG, -1, a[1]);
     close(a[1]);
-    close(aStatus[1]);
-
     int b[2];
-    int bStatus[2];
     openToolPipe(b);
-    openToolPipe(bStatus);
-    const pid_t grepChild = forkTool();
-    if (grepChild == 0) {
-        close(bStatus[0]);
-        close(aStatus[0]);
-        close(0);
-        close(1);
-        close(2);
-        close(b[0]);
-        dup2(a[0], 0);
-        dup2(b[1], 1);
-        dup2(b[1], 2);
-        execToolOrReport(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, bStatus[1]);
-    }
+    const StartedTool grepChild = startTool(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, a[0], b[1]);
     close(a[0]);
     close(b[1]);
-    close(bStatus[1]);
 
     char output[TEXT_BUFFER_SIZE];
     const std::size_t got = readToolOutput(b[0], output, sizeof output);
-    const bool started = toolStarted(aStatus[0]) & toolStarted(bStatus[0]);
-    waitForTool(toolChild);
-    waitForTool(grepChild);
+    // '&', not '&&': both status pipes must be read and closed, also when
+    // the first child already failed.
+    const bool started = toolStarted(toolChild.statusRead) & toolStarted(grepChild.statusRead);
+    waitForTool(toolChild.pid);
+    waitForTool(grepChild.pid);
     if (!started) return;
 
     const std::string text(output, got);

@@ -15,8 +15,8 @@ namespace vonta {
 template <class G>
 class MassPackage : public PackageImpl, public Versionable {
 public:
-    /// `name` is the system package, kept exactly as given.
-    explicit MassPackage(const std::string& name) : name(name) { getter.addVersionable(this); }
+    /// `packageName` is the system package, kept exactly as given.
+    explicit MassPackage(const std::string& packageName) : name(packageName) { getter.addVersionable(this); }
     /// An object destroyed before its run leaves the getter's list, so no
     /// run ever reaches a destroyed component.
     ~MassPackage() override { getter.removeVersionable(this); }

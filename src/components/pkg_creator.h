@@ -27,7 +27,7 @@ public:
 template <class T>
 class PkgCreator1 : public PkgCreator {
 public:
-    explicit PkgCreator1(const std::string& argument) : argument(argument) {}
+    explicit PkgCreator1(const std::string& given) : argument(given) {}
     ~PkgCreator1() override = default;
     Package* create() override { return new T(argument); }
 

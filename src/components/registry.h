@@ -18,7 +18,8 @@ extern std::map<std::string, PkgCreator*> packageCreators;
 void registerPackages();
 
 /// One new component per registered name, in registry order; the caller
-/// owns them.
+/// owns them. Whatever the caller does not delete stays reachable until the
+/// process ends (as every factory does), so nothing counts as leaked.
 std::map<std::string, Package*> createAllPackages();
 
 /// A new component for `name` (exact, case-sensitive); throws

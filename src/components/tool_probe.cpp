@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,10 +15,40 @@
 
 namespace vonta {
 
-bool toolPresent(const char* path, const char* badPermissionsFormat) {
+namespace {
+
+// The tool runs as root: only root, or the user it runs as, may own what
+// decides which program that is.
+bool safeOwner(const struct stat& st) { return st.st_uid == 0 || st.st_uid == geteuid(); }
+
+bool safeDirectory(const std::string& directory) {
     struct stat st;
-    if (stat(path, &st) != 0) return false;
-    if ((st.st_mode & TOOL_MODE_MASK) != TOOL_MODE_REQUIRED) report_error(1, badPermissionsFormat, path);
+    if (lstat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !safeOwner(st)) return false;
+    // In a sticky directory only an entry's owner may rename or remove it,
+    // and the entry below is checked in its turn.
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0;
+}
+
+}  // namespace
+
+bool toolPresent(const char* path, const char* label, std::string& executable) {
+    // The canonical path has no links left, so once every directory on it
+    // is safe nobody but root can change what it names before the exec.
+    char* canonical = realpath(path, nullptr);
+    if (canonical == nullptr) return false;
+    executable = canonical;
+    std::free(canonical);
+
+    struct stat st;
+    bool safe = lstat(executable.c_str(), &st) == 0 && (st.st_mode & TOOL_MODE_MASK) == TOOL_MODE_REQUIRED &&
+                safeOwner(st) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    for (std::size_t slash = 0; safe && slash != std::string::npos; slash = executable.find('/', slash + 1))
+        safe = safeDirectory(slash == 0 ? std::string("/") : executable.substr(0, slash));
+    if (!safe) {
+        // No system call failed: the message must not carry a stale reason.
+        errno = 0;
+        fatal_error("Bad file permissions on %s %s\n", label, path);
+    }
     return true;
 }
 
@@ -33,35 +64,67 @@ int moveAbove2(int fd) {
 }  // namespace
 
 void openToolPipe(int fds[2]) {
-    if (pipe2(fds, O_CLOEXEC) != 0) report_error(1, "Unable to open pipe: %s\n", std::strerror(errno));
+    if (pipe2(fds, O_CLOEXEC) != 0) fatal_error("Unable to open pipe: %s\n", std::strerror(errno));
     fds[0] = moveAbove2(fds[0]);
     fds[1] = moveAbove2(fds[1]);
-    if (fds[0] < 0 || fds[1] < 0) report_error(1, "Unable to open pipe: %s\n", std::strerror(errno));
+    if (fds[0] < 0 || fds[1] < 0) fatal_error("Unable to open pipe: %s\n", std::strerror(errno));
 }
 
-pid_t forkTool() {
-    std::fflush(nullptr);
-    pid_t child = fork();
-    if (child < 0) report_error(1, "Unable to create child: %s\n", std::strerror(errno));
-    if (child > 0) registerWaitedChild(child);
-    // A group of its own, so that ending the tool ends what it started.
-    if (child == 0) setpgid(0, 0);
-    return child;
+namespace {
+
+// In a child whose 0, 1 and 2 are set up: every other descriptor goes but
+// the close-on-exec status pipe, so the tool inherits nothing of the run.
+void closeAllButStatusPipe(int statusWrite) {
+    for (int fd = 3; fd < statusWrite; ++fd) close(fd);
+    closeDescriptorsFrom(statusWrite + 1);
 }
 
-void tellToolNotStarted(int statusWrite) {
+// Tells the parent, through the status pipe, that the tool did not start;
+// the child then ends with its message.
+int tellNotStarted(int statusWrite, int error) {
     const char failed = 1;
     ssize_t ignored = write(statusWrite, &failed, 1);
     (void)ignored;
+    errno = error;
+    return error;
 }
 
-void execToolOrReport(const char* path, const char* argv0, const char* argument, int statusWrite) {
-    execl(path, argv0, argument, static_cast<char*>(nullptr));
-    const int error = errno;
-    tellToolNotStarted(statusWrite);
-    errno = error;
-    report_error(1, "Unable to exec program %s: %s\n", path, std::strerror(error));
-    _exit(1);  // not reached: report_error ends the child
+[[noreturn]] void runInChild(const char* executable, const char* argv0, const char* argument, int input, int output,
+                             const char* directory, int statusWrite) {
+    if (directory != nullptr && chdir(directory) != 0) {
+        const int error = tellNotStarted(statusWrite, errno);
+        fatal_error("Unable to change directory to %s: %s\n", directory, std::strerror(error));
+    }
+    close(0);
+    close(1);
+    close(2);
+    if ((input >= 0 && dup2(input, 0) < 0) || dup2(output, 1) < 0 || dup2(output, 2) < 0) {
+        const int error = tellNotStarted(statusWrite, errno);
+        fatal_error("Unable to duplicate a file descriptor: %s\n", std::strerror(error));
+    }
+    closeAllButStatusPipe(statusWrite);
+    execl(executable, argv0, argument, static_cast<char*>(nullptr));
+    const int error = tellNotStarted(statusWrite, errno);
+    fatal_error("Unable to exec program %s: %s\n", executable, std::strerror(error));
+}
+
+}  // namespace
+
+StartedTool startTool(const char* executable, const char* argv0, const char* argument, int input, int output,
+                      const char* directory) {
+    int status[2];
+    openToolPipe(status);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) fatal_error("Unable to create child: %s\n", std::strerror(errno));
+    if (child == 0) {
+        // A group of its own, so that ending the tool ends what it started.
+        setpgid(0, 0);
+        runInChild(executable, argv0, argument, input, output, directory, status[1]);
+    }
+    registerWaitedChild(child);
+    close(status[1]);
+    return {child, status[0]};
 }
 
 bool toolStarted(int statusRead) {
@@ -88,7 +151,7 @@ std::size_t readToolOutput(int fd, char* buffer, std::size_t size) {
             childWaitInterrupted();
             continue;
         }
-        report_error(1, "Unable to read program output: %s\n", std::strerror(errno));
+        fatal_error("Unable to read program output: %s\n", std::strerror(errno));
     }
     close(fd);
     return kept;
@@ -99,7 +162,7 @@ void waitForTool(pid_t child) {
     while (waitpid(child, &status, WUNTRACED) < 0) {
         if (errno != EINTR) {
             unregisterWaitedChild(child);
-            report_error(1, "Error occured during exec program: %s\n", std::strerror(errno));
+            fatal_error("Error occured during exec program: %s\n", std::strerror(errno));
         }
         childWaitInterrupted();
     }

@@ -3,6 +3,9 @@
 
 #include "components/package.h"
 
+// Implemented in: coldfusion_package.cpp, frontpage_package.cpp; both
+// start their tools through tool_probe.h.
+
 namespace vonta {
 
 /// ColdFusion: the instance named by the misc parameters cf_instance_type and

@@ -4,7 +4,7 @@ namespace vonta {
 
 Versionable::~Versionable() = default;
 
-PackageVersionHolder::PackageVersionHolder(const std::string& name) : name(name) {}
+PackageVersionHolder::PackageVersionHolder(const std::string& packageName) : name(packageName) {}
 
 PackageVersionHolder::~PackageVersionHolder() = default;
 
@@ -12,9 +12,9 @@ const std::string& PackageVersionHolder::getName() const { return name; }
 
 void PackageVersionHolder::setNotInstalled() { installed = false; }
 
-void PackageVersionHolder::setVersion(const std::string& version) {
+void PackageVersionHolder::setVersion(const std::string& found) {
     installed = true;
-    this->version = version;
+    version = found;
 }
 
 }  // namespace vonta

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "db/connection_wait.h"
-#include "db/env_values.h"
+#include "env/env_values.h"
 #include "env/constants.h"
 #include "env/messages.h"
 #include "env/regular_file.h"

@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <mysql.h>
 
+// Implemented in: connection.cpp (db_connect, open_panel_db),
+// container_mode.cpp (apply_container_mode, get_run_mode,
+// save_db_host_link), socket_discovery.cpp (find_mysql_socket).
+
 /// Opens a connection to the panel database. The password is the content
 /// of the admin password file (one trailing "\n" dropped); host, port,
 /// database name and login come from ZEV_DB_HOST, ZEV_DB_PORT, ZEV_DB_NAME

@@ -15,23 +15,23 @@ namespace {
 
 // Milliseconds on the monotonic clock at which the connection phase ends;
 // 0 outside the phase.
-long long phaseDeadline = 0;
+long long phase_deadline = 0;
 
-volatile sig_atomic_t abortRequested = 0;
+volatile sig_atomic_t abort_requested = 0;
 // The socket being waited on right now, -1 when none.
-volatile sig_atomic_t waitingSocket = -1;
+volatile sig_atomic_t waiting_socket = -1;
 // The socket whose wait the abort cut short, -1 when none.
-volatile sig_atomic_t abortedSocket = -1;
+volatile sig_atomic_t aborted_socket = -1;
 
 // Server thread ids by socket, for the sockets of the connections made here.
-struct KnownConnection {
+struct known_connection {
     int socket = -1;
-    unsigned long threadId = 0;
+    unsigned long thread_id = 0;
 };
-KnownConnection known[MAX_KNOWN_CONNECTIONS];
-std::size_t nextReused = 0;
+known_connection known[MAX_KNOWN_CONNECTIONS];
+std::size_t next_reused = 0;
 
-long long nowMs() {
+long long now_ms() {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
@@ -40,20 +40,20 @@ long long nowMs() {
 // The client library's wait for `socket`: >0 ready, 0 timed out, <0 failed.
 // Its own time-out is the bounded one of prepare_connection_wait and counts
 // only during the connection phase.
-int waitForServer(my_socket socket, my_bool is_read, int) {
+int wait_for_server(my_socket socket, my_bool is_read, int) {
     struct pollfd entry = {socket, static_cast<short>(is_read ? POLLIN : POLLOUT), 0};
-    waitingSocket = socket;
+    waiting_socket = socket;
     int result;
     for (;;) {
-        if (abortRequested != 0) {
-            abortedSocket = socket;
+        if (abort_requested != 0) {
+            aborted_socket = socket;
             errno = EINTR;
             result = -1;
             break;
         }
         int timeout = -1;
-        if (phaseDeadline != 0) {
-            const long long left = phaseDeadline - nowMs();
+        if (phase_deadline != 0) {
+            const long long left = phase_deadline - now_ms();
             if (left <= 0) {
                 errno = ETIMEDOUT;
                 result = 0;
@@ -64,7 +64,7 @@ int waitForServer(my_socket socket, my_bool is_read, int) {
         result = poll(&entry, 1, timeout);
         if (result >= 0) {
             // A socket shut down by the abort reads as ready: it is still cut.
-            if (abortRequested != 0) continue;
+            if (abort_requested != 0) continue;
             // The client library's read that found nothing yet left EAGAIN
             // behind; it is no failure, and no message may report it.
             if (result > 0) errno = 0;
@@ -72,7 +72,7 @@ int waitForServer(my_socket socket, my_bool is_read, int) {
         }
         if (errno != EINTR) break;
     }
-    waitingSocket = -1;
+    waiting_socket = -1;
     return result;
 }
 
@@ -80,17 +80,17 @@ int waitForServer(my_socket socket, my_bool is_read, int) {
 
 void prepare_connection_wait(MYSQL* connection) {
     // Non-zero time-outs also make the client library wait through
-    // waitForServer instead of blocking in a read.
+    // wait_for_server instead of blocking in a read.
     const unsigned bound = CONNECT_BOUND_SECONDS;
     mysql_options(connection, MYSQL_OPT_CONNECT_TIMEOUT, &bound);
     mysql_options(connection, MYSQL_OPT_READ_TIMEOUT, &bound);
     mysql_options(connection, MYSQL_OPT_WRITE_TIMEOUT, &bound);
-    mysql_optionsv(connection, MARIADB_OPT_IO_WAIT, waitForServer);
+    mysql_optionsv(connection, MARIADB_OPT_IO_WAIT, wait_for_server);
 }
 
-void begin_connection_phase() { phaseDeadline = nowMs() + static_cast<long long>(CONNECT_BOUND_SECONDS) * 1000; }
+void begin_connection_phase() { phase_deadline = now_ms() + static_cast<long long>(CONNECT_BOUND_SECONDS) * 1000; }
 
-void end_connection_phase() { phaseDeadline = 0; }
+void end_connection_phase() { phase_deadline = 0; }
 
 void note_connection(MYSQL* connection) {
     const my_socket socket = mysql_get_socket(connection);
@@ -99,42 +99,42 @@ void note_connection(MYSQL* connection) {
     if (flags >= 0) fcntl(socket, F_SETFD, flags | FD_CLOEXEC);
 
     // A socket number seen before belongs to a connection closed since.
-    KnownConnection* slot = nullptr;
+    known_connection* slot = nullptr;
     for (auto& entry : known)
         if (slot == nullptr && entry.socket == socket) slot = &entry;
     for (auto& entry : known)
         if (slot == nullptr && entry.socket < 0) slot = &entry;
     if (slot == nullptr) {
-        slot = &known[nextReused];
-        nextReused = (nextReused + 1) % MAX_KNOWN_CONNECTIONS;
+        slot = &known[next_reused];
+        next_reused = (next_reused + 1) % MAX_KNOWN_CONNECTIONS;
     }
     slot->socket = socket;
-    slot->threadId = mysql_thread_id(connection);
+    slot->thread_id = mysql_thread_id(connection);
 }
 
 void abort_database_waits() {
-    abortRequested = 1;
-    const int socket = waitingSocket;
+    abort_requested = 1;
+    const int socket = waiting_socket;
     if (socket >= 0) {
-        abortedSocket = socket;
+        aborted_socket = socket;
         shutdown(socket, SHUT_RDWR);
     }
 }
 
 unsigned long resume_database_waits(const MYSQL* connection, bool* was_connection) {
-    abortRequested = 0;
-    const int socket = abortedSocket;
-    abortedSocket = -1;
-    unsigned long threadId = 0;
+    abort_requested = 0;
+    const int socket = aborted_socket;
+    aborted_socket = -1;
+    unsigned long thread_id = 0;
     if (socket >= 0)
         for (const auto& entry : known)
-            if (entry.socket == socket) threadId = entry.threadId;
+            if (entry.socket == socket) thread_id = entry.thread_id;
     // A connection that lost its server has no socket any more, but keeps
     // its thread id.
     if (was_connection != nullptr)
         *was_connection =
-            threadId != 0 && connection != nullptr && mysql_thread_id(const_cast<MYSQL*>(connection)) == threadId;
-    return threadId;
+            thread_id != 0 && connection != nullptr && mysql_thread_id(const_cast<MYSQL*>(connection)) == thread_id;
+    return thread_id;
 }
 
 void cancel_statement_of(MYSQL* connection, unsigned long thread_id) {

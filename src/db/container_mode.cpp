@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "db/connection.h"
-#include "db/env_values.h"
+#include "env/env_values.h"
 #include "env/constants.h"
 #include "env/messages.h"
 #include "env/regular_file.h"
@@ -73,6 +73,5 @@ int get_run_mode() {
     if (value[0] >= '1' && value[0] <= '0' + MAX_RUN_MODE && value[1] == '\0') return value[0] - '0';
     // Not a system failure: keep a stale errno out of the message.
     errno = 0;
-    report_error(1, "unrecognized ZEV_RUNMODE");
-    return -1;
+    fatal_error("unrecognized ZEV_RUNMODE");
 }

@@ -11,44 +11,41 @@
 
 namespace {
 
-const char* const CONNECT_FAILURE = "Unable to connect to the mysql database\n";
+const char* const CONNECT_FAILURE = DB_CONNECT_FAILURE;
 
-void warn(const char* what, const std::string& reason) { emit_error((what + (": " + reason) + "\n").c_str(), 0); }
+enum class Answer { HasRows, BeginsWithTrue };
 
-/// Runs `statement` and tells whether its first row's first column begins
-/// with "true"; 0 also after "<what>: <reason>" on failure.
-int value_is_true(MYSQL* db, const char* statement, bool fits, const char* what) {
+/// Runs `statement` (`fits` false when it could not be built whole) and
+/// answers 1 or 0: whether it returns rows, or whether its first row's
+/// first column begins with "true". -1 after "<what>: <reason>" on failure.
+int ask(MYSQL* db, const char* statement, bool fits, const char* what, Answer answer) {
     if (!fits) {
-        warn(what, STATEMENT_TOO_LONG);
-        return 0;
+        warn_null(std::string(what) + ": " + STATEMENT_TOO_LONG + "\n");
+        return -1;
     }
     QueryResult result(db, statement);
     if (!result.ok()) {
-        warn(what, result.reason());
-        return 0;
+        warn_null(std::string(what) + ": " + result.reason() + "\n");
+        return -1;
     }
     MYSQL_ROW row = result.next_row();
+    if (answer == Answer::HasRows) return row != nullptr ? 1 : 0;
     return row != nullptr && begins_with_true(row[0]) ? 1 : 0;
 }
 
-/// Whether `statement` returns rows: 1 or 0, -1 after "<what>: <reason>".
-int has_rows(MYSQL* db, const char* statement, bool fits, const char* what) {
-    if (!fits) {
-        warn(what, STATEMENT_TOO_LONG);
-        return -1;
-    }
-    QueryResult result(db, statement);
-    if (!result.ok()) {
-        warn(what, result.reason());
-        return -1;
-    }
-    return result.next_row() != nullptr ? 1 : 0;
+/// The yes/no answer of `statement`; a failure counts as no.
+int value_is_true(MYSQL* db, const char* statement, bool fits, const char* what) {
+    return ask(db, statement, fits, what, Answer::BeginsWithTrue) == 1 ? 1 : 0;
 }
 
 }  // namespace
 
 int has_www_prefix(const char* dom_id, MYSQL* connection) {
     if (dom_id == nullptr) return -1;
+    if (!is_domain_id(dom_id)) {
+        warn_null(std::string("Unable to query www prefix: ") + NOT_A_DOMAIN_ID + "\n");
+        return -1;
+    }
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, CONNECT_FAILURE);
     if (!use.ok()) return -1;
     const std::string id = escape_sql_value(use.get(), dom_id);
@@ -57,19 +54,23 @@ int has_www_prefix(const char* dom_id, MYSQL* connection) {
                                  "select * from domains dom, dns_recs dns \t\twhere dom.id='%s' and dom.id=dns.dom_id "
                                  "and ((dns.type='A') or (dns.type='CNAME')) \t\tand dns.host like 'www.%%'",
                                  id.c_str());
-    const int records = has_rows(use.get(), statement, fits, "Unable to query www prefix");
+    const int records = ask(use.get(), statement, fits, "Unable to query www prefix", Answer::HasRows);
     if (records != 1) return records;
 
     // www. records that belong to a subdomain named www are no prefix.
     fits = format_statement(statement, sizeof statement,
                             "select * from subdomains \t\t\twhere dom_id='%s' and name='www'", id.c_str());
-    const int subdomain = has_rows(use.get(), statement, fits, "Unable to query www subdomain");
+    const int subdomain = ask(use.get(), statement, fits, "Unable to query www subdomain", Answer::HasRows);
     if (subdomain < 0) return -1;
     return subdomain == 0 ? 1 : 0;
 }
 
 int anon_ftp_enabled(const char* dom_id, MYSQL* connection) {
     if (dom_id == nullptr) return 0;
+    if (!is_domain_id(dom_id)) {
+        warn_null(std::string("Unable to query anon_ftp: ") + NOT_A_DOMAIN_ID + "\n");
+        return 0;
+    }
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, CONNECT_FAILURE);
     if (!use.ok()) return 0;
     char statement[TEXT_BUFFER_SIZE];

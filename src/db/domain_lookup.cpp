@@ -17,7 +17,7 @@
 
 namespace {
 
-const char* const CONNECT_FAILURE = "Unable to connect to the mysql database\n";
+const char* const CONNECT_FAILURE = DB_CONNECT_FAILURE;
 
 /// Shared by lowercase_copy and get_dom_name.
 char lowercase_buffer[TEXT_BUFFER_SIZE];
@@ -30,9 +30,11 @@ void lower_ascii(char* buffer) {
 }
 
 /// Writes `message` and ends the process with status 1.
-const char* fatal(const std::string& message) {
+// The text as it stands, without a "System error" line: the failures here
+// are the server's, already described by the text.
+[[noreturn]] void fatal(const std::string& message) {
     emit_error(message.c_str(), 1);
-    return nullptr;
+    std::exit(1);  // not reached: a fatal report ends the process
 }
 
 struct FreeDeleter {
@@ -52,22 +54,19 @@ const char* get_dom_id(const char* dom_name, MYSQL* connection) {
     static char id[TEXT_BUFFER_SIZE];
     if (dom_name == nullptr || !is_sql_safe(dom_name)) return nullptr;
     const std::unique_ptr<char, FreeDeleter> ascii(idn_toascii(dom_name));
-    if (!ascii) {
-        report_error(1, "idn_toascii() failed: %s", idn_error_text(idn_last_error));
-        return nullptr;
-    }
+    if (!ascii) fatal_error("idn_toascii() failed: %s", idn_error_text(idn_last_error));
 
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, CONNECT_FAILURE);
     if (!use.ok()) return nullptr;
     char statement[TEXT_BUFFER_SIZE];
     if (!format_statement(statement, sizeof statement, "select id from domains where name='%s'",
                           escape_sql_value(use.get(), ascii.get()).c_str()))
-        return fatal(format_text("Unable to query domain ID: %s\n", STATEMENT_TOO_LONG));
+        fatal(format_text("Unable to query domain ID: %s\n", STATEMENT_TOO_LONG));
     QueryResult result(use.get(), statement);
-    if (!result.ok()) return fatal(format_text("Unable to query domain ID: %s\n", result.reason().c_str()));
+    if (!result.ok()) fatal(format_text("Unable to query domain ID: %s\n", result.reason().c_str()));
     MYSQL_ROW row = result.next_row();
     if (row == nullptr || row[0] == nullptr)
-        return fatal(format_text("get_dom_id(): domains record not found in DB for '%s'\n", dom_name));
+        fatal(format_text("get_dom_id(): domains record not found in DB for '%s'\n", dom_name));
     copy_value(id, sizeof id, row[0], result.length(0));
     return id;
 }
@@ -80,9 +79,9 @@ const char* get_dom_name(const char* dom_name) {
         char statement[TEXT_BUFFER_SIZE];
         if (!format_statement(statement, sizeof statement, "select name from domains where name='%s'",
                               escape_sql_value(use.get(), dom_name).c_str()))
-            return fatal(format_text("Unable to query domain name: %s\n", STATEMENT_TOO_LONG));
+            fatal(format_text("Unable to query domain name: %s\n", STATEMENT_TOO_LONG));
         QueryResult result(use.get(), statement);
-        if (!result.ok()) return fatal(format_text("Unable to query domain name: %s\n", result.reason().c_str()));
+        if (!result.ok()) fatal(format_text("Unable to query domain name: %s\n", result.reason().c_str()));
         MYSQL_ROW row = result.next_row();
         if (row == nullptr || row[0] == nullptr) return nullptr;
         copy_value(lowercase_buffer, sizeof lowercase_buffer, row[0], result.length(0));

@@ -5,6 +5,10 @@
 
 // Questions about the hosted domains, one statement each.
 //
+// Implemented in: domain_lookup.cpp (ids and names), domain_queries.cpp
+// (IP address, parameters, limits, e-mail), domain_status.cpp (status),
+// domain_flags.cpp (www prefix, anonymous FTP, FrontPage).
+//
 // The connection is the last argument. When it is null, the routine opens
 // a private connection for the one call (db_connect) and closes it before
 // returning; when that fails, the reason and then the routine's connection
@@ -15,6 +19,10 @@
 // they hold a quote, a double quote or a backslash (is_sql_safe): the
 // routine then returns its failure result at once, without a message and
 // without touching the database. A null argument is refused the same way.
+// A domain id must be decimal digits that fit the id columns
+// (is_domain_id): any other id gives the routine's failure message, filled
+// with NOT_A_DOMAIN_ID, and its failure result, without touching the
+// database.
 //
 // Text results point to a static buffer of the routine's own (4095
 // characters at most), valid until its next call; "" means no row or a
@@ -28,9 +36,10 @@ const char* get_ip_address(const char* dom_id, MYSQL* connection = nullptr);
 
 /// Reads the status of domain `dom_id` into `status` (left alone unless 0
 /// is returned; may be null). The connection is required. Returns 0; -1
-/// when the query fails or no connection is given; -2 when there is no
-/// such domain; -3 when the status is NULL or not an unsigned number. Each
-/// failure writes "Unable to get status for domain with id="<id>": ...".
+/// when the id is refused, the query fails or no connection is given; -2
+/// when there is no such domain; -3 when the status is NULL or not an
+/// unsigned number. Each failure writes "Unable to get status for domain
+/// with id="<id>": ...".
 int get_dom_status(const char* dom_id, unsigned* status, MYSQL* connection);
 
 /// Sets the status of domain `dom_id`; the connection is required. 0, or

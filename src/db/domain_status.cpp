@@ -1,9 +1,9 @@
 // A domain's status: read and set on the caller's connection.
 #include "db/domain_queries.h"
 
-#include <climits>
 #include <string>
 
+#include "db/param_store.h"
 #include "db/query_result.h"
 #include "db/statement.h"
 #include "env/constants.h"
@@ -12,20 +12,6 @@
 namespace {
 
 const char* const NO_CONNECTION = "no connection given";
-
-/// `text` as an unsigned number made of decimal digits only; false when it
-/// is null, empty, holds anything else or does not fit.
-bool parse_unsigned(const char* text, unsigned* value) {
-    if (text == nullptr || *text == '\0') return false;
-    unsigned long long number = 0;
-    for (const char* c = text; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9') return false;
-        number = number * 10 + static_cast<unsigned>(*c - '0');
-        if (number > UINT_MAX) return false;
-    }
-    *value = static_cast<unsigned>(number);
-    return true;
-}
 
 int status_failure(int result, const char* dom_id, const std::string& reason) {
     emit_error(format_text("Unable to get status for domain with id=\"%s\": %s", dom_id, reason.c_str()).c_str(), 0);
@@ -36,6 +22,7 @@ int status_failure(int result, const char* dom_id, const std::string& reason) {
 
 int get_dom_status(const char* dom_id, unsigned* status, MYSQL* connection) {
     if (dom_id == nullptr) return -1;
+    if (!is_domain_id(dom_id)) return status_failure(-1, dom_id, NOT_A_DOMAIN_ID);
     if (connection == nullptr) return status_failure(-1, dom_id, NO_CONNECTION);
     char statement[TEXT_BUFFER_SIZE];
     if (!format_statement(statement, sizeof statement, "select status from domains where id=\"%s\"",
@@ -47,7 +34,7 @@ int get_dom_status(const char* dom_id, unsigned* status, MYSQL* connection) {
     if (row == nullptr) return status_failure(-2, dom_id, "such domain is not exist.");
     unsigned value = 0;
     // A NULL status is no number either.
-    if (!parse_unsigned(row[0], &value))
+    if (!parse_unsigned_column(row[0], &value))
         return status_failure(-3, dom_id, "error translate status value from char to unsigned int.");
     if (status != nullptr) *status = value;
     return 0;
@@ -59,6 +46,7 @@ int set_dom_status(const char* dom_id, unsigned status, MYSQL* connection) {
         emit_error(format_text("Unable to update status for domain with id=\"%s\": %s.", dom_id, reason).c_str(), 0);
         return -1;
     };
+    if (!is_domain_id(dom_id)) return failure(NOT_A_DOMAIN_ID);
     if (connection == nullptr) return failure(NO_CONNECTION);
     char statement[TEXT_BUFFER_SIZE];
     if (!format_statement(statement, sizeof statement, "update domains set status=%u where id=\"%s\"", status,

@@ -41,7 +41,7 @@ std::string regex_error_text(int code, const regex_t* regex) {
 
 // Out of memory inside the library is fatal everywhere.
 void check_allocation(int code) {
-    if (code == IDNA_MALLOC_ERROR) report_error(1, "Allocation failed");
+    if (code == IDNA_MALLOC_ERROR) fatal_error("Allocation failed");
 }
 
 // Runs one conversion; null with idn_last_error set on failure.
@@ -88,7 +88,7 @@ char* idn_toascii(const char* name) { return convert(name, true); }
 char* idn_toascii_safe(const char* name) {
     char* output = convert(name, true);
     if (output == nullptr)
-        report_error(1, "%s(%s) failed: %s", "idn_toascii_safe", name, idn_error_text(idn_last_error));
+        fatal_error("%s(%s) failed: %s", "idn_toascii_safe", name, idn_error_text(idn_last_error));
     return output;
 }
 
@@ -102,7 +102,7 @@ const char* idn_url_toascii(const char* url) {
 
     CompiledRegex regex(IDN_URL_PATTERN);
     if (regex.result() != 0)
-        report_error(1, "regcomp() failed: %s", regex_error_text(regex.result(), regex.get()).c_str());
+        fatal_error("regcomp() failed: %s", regex_error_text(regex.result(), regex.get()).c_str());
 
     enum { WHOLE, SCHEME, USER, HOST, REST, GROUPS };
     regmatch_t groups[GROUPS];

@@ -22,10 +22,12 @@ char* idn_toascii(const char* name);
 char* idn_toascii_safe(const char* name);
 
 /// `url` (or a bare host name) with its host part in ASCII; scheme, user
-/// part, port, path and query pass through unchanged. Points to a static
-/// buffer that the next call overwrites. Null after a warning when the URL
-/// has no host, the host does not convert (code in idn_last_error), or the
-/// result would exceed 4095 characters.
+/// part, port, path and query pass through unchanged. The scheme is
+/// recognised in any case, and an '@' ends the user part only inside the
+/// authority (before the first '/', '?' or '#' after "//"). Points to a
+/// static buffer that the next call overwrites. Null after a warning when
+/// the URL has no host, the host does not convert (code in idn_last_error),
+/// or the result would exceed 4095 characters.
 const char* idn_url_toascii(const char* url);
 
 /// UTF-8 form of the ASCII name `name`, to be released with free; null on

@@ -1,30 +1,41 @@
 #include "db/param_store.h"
 
+#include <climits>
+#include <cstdarg>
 #include <cstring>
 
+#include "db/query_result.h"
 #include "db/statement.h"
 #include "env/constants.h"
 #include "env/messages.h"
 
+const char* const NOT_A_DOMAIN_ID = "the domain id is not a decimal number up to 4294967295";
+
 namespace {
 
-const char* const READER_CONNECT_FAILURE = "Unable to connect to the mysql database\n";
-const char* const WRITER_CONNECT_FAILURE = "Unable to connect to mysql database\n";
+const char* const READER_CONNECT_FAILURE = DB_CONNECT_FAILURE;
+const char* const WRITER_CONNECT_FAILURE = DB_WRITER_CONNECT_FAILURE;
 
 /// The readers' shared result.
 char value_buffer[TEXT_BUFFER_SIZE];
 
 const char* reader_failed(const std::string& message) {
     value_buffer[0] = '\0';
-    emit_error(message.c_str(), 0);
-    return nullptr;
+    return warn_null(message);
+}
+
+/// Writes "Unable to <action> parameter <name> <direction> <table>:
+/// <reason>" as a warning; -1 for the writer.
+int writer_failed(const char* action, const char* name, const char* direction, const char* table,
+                  const char* reason) {
+    emit_error(format_text("Unable to %s parameter %s %s %s: %s", action, name, direction, table, reason).c_str(), 0);
+    return -1;
 }
 
 /// What a writer does once its arguments have passed: open the connection
-/// when none is given, format with `format` and the escaped id (`id`, may
-/// be null when the statement has none) and the checked texts, send.
-/// `action`, `direction` and `table` fill the failure message, e.g.
-/// "Unable to put parameter %s into misc: %s".
+/// when none is given, format the statement, send it. `action`,
+/// `direction` and `table` fill the failure message, e.g. "Unable to put
+/// parameter %s into misc: %s".
 class Writer {
 public:
     Writer(const char* action, const char* direction, const char* table, const char* name, MYSQL* given)
@@ -34,9 +45,14 @@ public:
     bool ok() const { return connection_.ok(); }
     std::string escape(const char* id) const { return escape_sql_value(connection_.get(), id); }
 
-    /// Sends the statement formatted into `statement` (`fits` false when it
-    /// would not fit whole).
-    int send(const char* statement, bool fits) {
+    /// Formats the statement (refused whole when it would not fit) and
+    /// sends it: 0, or -1 after the failure message.
+    int send(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        char statement[TEXT_BUFFER_SIZE];
+        va_list args;
+        va_start(args, format);
+        const bool fits = format_statement_v(statement, sizeof statement, format, args);
+        va_end(args);
         if (!fits) return fail(STATEMENT_TOO_LONG);
         if (mysql_real_query(connection_.get(), statement, std::strlen(statement)) != 0)
             return fail(mysql_error(connection_.get()));
@@ -44,12 +60,7 @@ public:
     }
 
 private:
-    int fail(const char* reason) {
-        std::string message =
-            format_text("Unable to %s parameter %s %s %s: %s", action_, name_, direction_, table_, reason);
-        emit_error(message.c_str(), 0);
-        return -1;
-    }
+    int fail(const char* reason) { return writer_failed(action_, name_, direction_, table_, reason); }
 
     const char* action_;
     const char* direction_;
@@ -62,32 +73,34 @@ private:
 
 bool is_sql_safe(const char* text) { return text == nullptr || std::strpbrk(text, "\"'\\") == nullptr; }
 
+bool parse_unsigned_column(const char* text, unsigned* value) {
+    if (text == nullptr || *text == '\0') return false;
+    unsigned long long number = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return false;
+        number = number * 10 + static_cast<unsigned>(*c - '0');
+        if (number > UINT_MAX) return false;
+    }
+    *value = static_cast<unsigned>(number);
+    return true;
+}
+
+bool is_domain_id(const char* dom_id) {
+    unsigned ignored = 0;
+    return parse_unsigned_column(dom_id, &ignored);
+}
+
 const char* query_single_value(const char* statement, MYSQL* connection) {
     if (statement == nullptr) return reader_failed("Unable to query parameter: no statement given\n");
     QueryConnection use(connection, QueryConnection::Opener::DbConnect, READER_CONNECT_FAILURE);
     if (!use.ok()) return nullptr;
-    MYSQL* db = use.get();
-
     // Sent whole: the statement is never cut to a buffer's size.
-    if (mysql_real_query(db, statement, std::strlen(statement)) != 0)
-        return reader_failed(format_text("Unable to query parameter by query %s: %s\n", statement, mysql_error(db)));
-    MYSQL_RES* result = mysql_store_result(db);
-    if (result == nullptr) {
-        const char* reason = mysql_errno(db) != 0 ? mysql_error(db) : "the statement returned no result set";
-        return reader_failed(format_text("Unable to query parameter by query %s: %s\n", statement, reason));
-    }
-    MYSQL_ROW row = mysql_fetch_row(result);
-    if (row != nullptr && row[0] != nullptr) {
-        // A value longer than the buffer is cut; a value is not a statement.
-        unsigned long* lengths = mysql_fetch_lengths(result);
-        std::size_t length = lengths != nullptr ? lengths[0] : std::strlen(row[0]);
-        if (length > sizeof value_buffer - 1) length = sizeof value_buffer - 1;
-        std::memcpy(value_buffer, row[0], length);
-        value_buffer[length] = '\0';
-    } else {
-        value_buffer[0] = '\0';
-    }
-    mysql_free_result(result);
+    QueryResult result(use.get(), statement);
+    if (!result.ok())
+        return reader_failed(format_text("Unable to query parameter by query %s: %s\n", statement, result.reason().c_str()));
+    // A value longer than the buffer is cut; a value is not a statement.
+    MYSQL_ROW row = result.next_row();
+    copy_value(value_buffer, sizeof value_buffer, row != nullptr ? row[0] : nullptr, result.length(0));
     return value_buffer;
 }
 
@@ -110,6 +123,9 @@ const char* get_value_by_key(const char* key_value, const char* table, const cha
 }
 
 const char* get_dom_htype(const char* dom_id, MYSQL* connection) {
+    // A null id is get_value_by_key's missing key.
+    if (dom_id != nullptr && !is_domain_id(dom_id))
+        return reader_failed(format_text("Unable to query htype from domains: %s\n", NOT_A_DOMAIN_ID));
     return get_value_by_key(dom_id, "domains", "id", "htype", connection);
 }
 
@@ -121,23 +137,17 @@ int put_misc_param(const char* param, const char* val, MYSQL* connection) {
     if (param == nullptr || !is_sql_safe(param) || !is_sql_safe(val)) return -1;
     Writer writer("put", "into", "misc", param, connection);
     if (!writer.ok()) return -1;
-    char statement[TEXT_BUFFER_SIZE];
-    const bool fits =
-        val != nullptr
-            ? format_statement(statement, sizeof statement, "replace into misc (param, val) values('%s', '%s')", param, val)
-            : format_statement(statement, sizeof statement, "replace into misc (param) values('%s')", param);
-    return writer.send(statement, fits);
+    return val != nullptr ? writer.send("replace into misc (param, val) values('%s', '%s')", param, val)
+                          : writer.send("replace into misc (param) values('%s')", param);
 }
 
 int put_dom_param(const char* dom_id, const char* param, const char* val, MYSQL* connection) {
     if (dom_id == nullptr || param == nullptr || val == nullptr || !is_sql_safe(param) || !is_sql_safe(val)) return -1;
+    if (!is_domain_id(dom_id)) return writer_failed("put", param, "into", "dom_param", NOT_A_DOMAIN_ID);
     Writer writer("put", "into", "dom_param", param, connection);
     if (!writer.ok()) return -1;
-    char statement[TEXT_BUFFER_SIZE];
-    const bool fits = format_statement(statement, sizeof statement,
-                                       "replace into dom_param (dom_id, param, val) values('%s', '%s', '%s')",
-                                       writer.escape(dom_id).c_str(), param, val);
-    return writer.send(statement, fits);
+    return writer.send("replace into dom_param (dom_id, param, val) values('%s', '%s', '%s')",
+                       writer.escape(dom_id).c_str(), param, val);
 }
 
 int put_parameter(const char* id, const char* parameter, const char* value, MYSQL* connection) {
@@ -145,30 +155,23 @@ int put_parameter(const char* id, const char* parameter, const char* value, MYSQ
         return -1;
     Writer writer("put", "into", "Parameters", parameter, connection);
     if (!writer.ok()) return -1;
-    char statement[TEXT_BUFFER_SIZE];
-    const bool fits = format_statement(statement, sizeof statement,
-                                       "replace into Parameters (id, parameter, value) values('%s', '%s', '%s')",
-                                       writer.escape(id).c_str(), parameter, value);
-    return writer.send(statement, fits);
+    return writer.send("replace into Parameters (id, parameter, value) values('%s', '%s', '%s')",
+                       writer.escape(id).c_str(), parameter, value);
 }
 
 int delete_misc_param(const char* param, MYSQL* connection) {
     if (param == nullptr || !is_sql_safe(param)) return -1;
     Writer writer("delete", "from", "misc", param, connection);
     if (!writer.ok()) return -1;
-    char statement[TEXT_BUFFER_SIZE];
-    const bool fits = format_statement(statement, sizeof statement, "delete from misc where param='%s'", param);
-    return writer.send(statement, fits);
+    return writer.send("delete from misc where param='%s'", param);
 }
 
 int delete_dom_param(const char* dom_id, const char* param, MYSQL* connection) {
     if (dom_id == nullptr || param == nullptr || !is_sql_safe(param)) return -1;
+    if (!is_domain_id(dom_id)) return writer_failed("delete", param, "from", "dom_param", NOT_A_DOMAIN_ID);
     Writer writer("delete", "from", "dom_param", param, connection);
     if (!writer.ok()) return -1;
-    char statement[TEXT_BUFFER_SIZE];
-    const bool fits = format_statement(statement, sizeof statement, "delete from dom_param where dom_id='%s' and param='%s'",
-                                       writer.escape(dom_id).c_str(), param);
-    return writer.send(statement, fits);
+    return writer.send("delete from dom_param where dom_id='%s' and param='%s'", writer.escape(dom_id).c_str(), param);
 }
 
 int delete_parameter(const char* id, const char* parameter, const char* value, MYSQL* connection) {
@@ -176,13 +179,8 @@ int delete_parameter(const char* id, const char* parameter, const char* value, M
     Writer writer("delete", "from", "Parameters", parameter, connection);
     if (!writer.ok()) return -1;
     const std::string escaped_id = writer.escape(id);
-    char statement[TEXT_BUFFER_SIZE];
-    const bool fits =
-        value != nullptr
-            ? format_statement(statement, sizeof statement,
-                               "delete from Parameters where id='%s' and parameter='%s' and value='%s'",
-                               escaped_id.c_str(), parameter, value)
-            : format_statement(statement, sizeof statement, "delete from Parameters where id='%s' and parameter='%s'",
-                               escaped_id.c_str(), parameter);
-    return writer.send(statement, fits);
+    return value != nullptr ? writer.send("delete from Parameters where id='%s' and parameter='%s' and value='%s'",
+                                          escaped_id.c_str(), parameter, value)
+                            : writer.send("delete from Parameters where id='%s' and parameter='%s'",
+                                          escaped_id.c_str(), parameter);
 }

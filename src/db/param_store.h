@@ -24,7 +24,8 @@ const char* query_single_value(const char* statement, MYSQL* connection = nullpt
 const char* get_value_by_key(const char* key_value, const char* table, const char* key_column,
                              const char* selected_column, MYSQL* connection = nullptr);
 
-/// The htype of the domain with id `dom_id`.
+/// The htype of the domain with id `dom_id`. A refused id: null after
+/// "Unable to query htype from domains: <NOT_A_DOMAIN_ID>".
 const char* get_dom_htype(const char* dom_id, MYSQL* connection = nullptr);
 
 /// The val of misc parameter `param`.
@@ -32,7 +33,9 @@ const char* get_misc_param(const char* param, MYSQL* connection = nullptr);
 
 // Writers: 0 on success, -1 on failure. A name or value that fails
 // is_sql_safe (or a missing required argument) gives -1 at once, without a
-// message and without touching the database. Ids are escaped instead.
+// message and without touching the database. Ids are escaped instead; a
+// domain id that is_domain_id refuses gives -1 after the writer's message,
+// without touching the database.
 
 /// Stores misc parameter `param` with `val`; with `val` null, a row with
 /// only param set.
@@ -51,5 +54,20 @@ int delete_parameter(const char* id, const char* parameter, const char* value, M
 
 /// True when `text` is null or holds none of '"', '\'' and '\\'.
 bool is_sql_safe(const char* text);
+
+/// Reads `text` as a value of an INT UNSIGNED column: decimal digits only
+/// (no sign, space or other byte), at most 4294967295. False when it is
+/// null, empty or anything else; `value` is then left alone.
+bool parse_unsigned_column(const char* text, unsigned* value);
+
+/// True when `dom_id` can be a domain id as the domain tables hold it
+/// (parse_unsigned_column). Ids go into statements as quoted text that the
+/// server converts by its own number rules, so "1abc" or "1' or '1'='1"
+/// would name domain 1: every routine taking a domain id refuses anything
+/// else, with its failure message filled with NOT_A_DOMAIN_ID.
+bool is_domain_id(const char* dom_id);
+
+/// Reason given when a domain id is refused.
+extern const char* const NOT_A_DOMAIN_ID;
 
 #endif

@@ -7,6 +7,7 @@ QueryResult::QueryResult(MYSQL* connection, const char* statement) {
         reason_ = mysql_error(connection);
         return;
     }
+    sent_ = true;
     result_ = mysql_store_result(connection);
     if (result_ == nullptr)
         reason_ = mysql_errno(connection) != 0 ? mysql_error(connection) : "the statement returned no result set";

@@ -20,6 +20,10 @@ public:
 
     /// True when the statement ran and gave a result set.
     bool ok() const { return result_ != nullptr; }
+    /// True when the server took the statement (whatever its result set).
+    bool sent() const { return sent_; }
+    /// Number of rows of the result set (0 without one).
+    my_ulonglong rows() const { return result_ != nullptr ? mysql_num_rows(result_) : 0; }
     /// Why there is no result set: the server's text, or a note that the
     /// statement gave none.
     const std::string& reason() const { return reason_; }
@@ -30,6 +34,7 @@ public:
     std::size_t length(unsigned column) const;
 
 private:
+    bool sent_ = false;
     MYSQL_RES* result_ = nullptr;
     MYSQL_ROW row_ = nullptr;
     std::string reason_;

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "db/connection.h"
-#include "db/env_values.h"
+#include "env/env_values.h"
 #include "env/constants.h"
 #include "env/regular_file.h"
 

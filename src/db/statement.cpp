@@ -31,19 +31,21 @@ QueryConnection::~QueryConnection() {
     if (owned_) mysql_close(connection_);
 }
 
-std::string escape_sql_value(MYSQL* connection, const char* value) {
-    if (value == nullptr) return std::string();
-    const std::size_t length = std::strlen(value);
+std::string escape_sql_value(MYSQL* connection, const std::string& value) {
     // The library's worst case: every byte escaped, plus the terminator.
-    std::string escaped(2 * length + 1, '\0');
-    unsigned long written = mysql_real_escape_string(connection, &escaped[0], value, length);
+    std::string escaped(2 * value.size() + 1, '\0');
+    unsigned long written = mysql_real_escape_string(connection, &escaped[0], value.data(), value.size());
     if (written == static_cast<unsigned long>(-1)) {
         // Only possible with a multi-byte character set the value does not
         // fit; the client-side escape of every quote is still safe then.
-        written = mysql_escape_string(&escaped[0], value, length);
+        written = mysql_escape_string(&escaped[0], value.data(), value.size());
     }
     escaped.resize(written);
     return escaped;
+}
+
+std::string escape_sql_value(MYSQL* connection, const char* value) {
+    return value == nullptr ? std::string() : escape_sql_value(connection, std::string(value));
 }
 
 bool is_sql_identifier(const char* name) {
@@ -56,17 +58,22 @@ bool is_sql_identifier(const char* name) {
     return true;
 }
 
-bool format_statement(char* buffer, std::size_t size, const char* format, ...) {
+bool format_statement_v(char* buffer, std::size_t size, const char* format, va_list args) {
     if (buffer == nullptr || size == 0) return false;
-    va_list args;
-    va_start(args, format);
     const int length = std::vsnprintf(buffer, size, format, args);
-    va_end(args);
     if (length < 0 || static_cast<std::size_t>(length) >= size) {
         buffer[0] = '\0';
         return false;
     }
     return true;
+}
+
+bool format_statement(char* buffer, std::size_t size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const bool fits = format_statement_v(buffer, size, format, args);
+    va_end(args);
+    return fits;
 }
 
 std::string format_text(const char* format, ...) {
@@ -84,4 +91,9 @@ std::string format_text(const char* format, ...) {
     }
     va_end(again);
     return text;
+}
+
+const char* warn_null(const std::string& message) {
+    emit_error(message.c_str(), 0);
+    return nullptr;
 }

@@ -5,6 +5,7 @@
 // on, escaping of quoted values, and statements that are either whole or
 // not built at all.
 
+#include <cstdarg>
 #include <cstddef>
 #include <mysql.h>
 #include <string>
@@ -22,6 +23,8 @@ public:
     /// (emit_error, exit code 0), then `failure_text` (emit_error,
     /// `exit_code`, so a non-zero code ends the process).
     QueryConnection(MYSQL* given, Opener opener, const char* failure_text, int exit_code = 0);
+    /// Takes over a connection the caller opened (null: none), to close it.
+    explicit QueryConnection(MYSQL* opened) : connection_(opened), owned_(opened != nullptr) {}
     ~QueryConnection();
     QueryConnection(const QueryConnection&) = delete;
     QueryConnection& operator=(const QueryConnection&) = delete;
@@ -38,7 +41,10 @@ private:
 /// `value` escaped with the client library for a statement sent on
 /// `connection`, to be placed between single or double quotes: whatever it
 /// holds, it stays one string literal.
+/// A null value gives "".
 std::string escape_sql_value(MYSQL* connection, const char* value);
+/// The same for a text that may hold NUL bytes (they are escaped too).
+std::string escape_sql_value(MYSQL* connection, const std::string& value);
 
 /// True when `name` can stand as a table or column name as it is: not
 /// empty, only ASCII letters, digits and '_'.
@@ -50,8 +56,16 @@ bool is_sql_identifier(const char* name);
 bool format_statement(char* buffer, std::size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+/// format_statement with an argument list.
+bool format_statement_v(char* buffer, std::size_t size, const char* format, va_list args)
+    __attribute__((format(printf, 3, 0)));
+
 /// printf-style formatting into a string of any length (for messages).
 std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Writes `message` as a warning (emit_error, exit code 0) and returns null,
+/// for the readers' failure paths.
+const char* warn_null(const std::string& message);
 
 /// Reason given when a statement would exceed its buffer.
 extern const char* const STATEMENT_TOO_LONG;

@@ -4,6 +4,7 @@
 // Every fixed path, name and limit of the tool and its common library.
 
 #include <cstddef>
+#include <sys/stat.h>
 
 // --- Buffers ------------------------------------------------------------
 /// Size of the library's fixed text buffers (4095 characters + terminator).
@@ -102,13 +103,21 @@ constexpr const char* MYSQL_SOCKET_OPTION = "socket";
 constexpr unsigned CONNECT_BOUND_SECONDS = 30;
 /// Connections whose server thread ids are kept for cancelling a statement.
 constexpr std::size_t MAX_KNOWN_CONNECTIONS = 8;
+/// What a routine reports when it cannot open its connection (the
+/// connection routine's own reason precedes it), and the writers' wording.
+constexpr const char* DB_CONNECT_FAILURE = "Unable to connect to the mysql database\n";
+constexpr const char* DB_WRITER_CONNECT_FAILURE = "Unable to connect to mysql database\n";
 /// Sent on every new connection.
 constexpr const char* FOREIGN_KEY_CHECKS_OFF = "set foreign_key_checks=0";
 
 // --- International domain names ---------------------------------------
-/// Splits a URL into scheme, user part with its '@', host, and the rest
-/// (port, path, query); POSIX extended syntax.
-constexpr const char* IDN_URL_PATTERN = "^(ftp://|https?://)?([^@]+@)?([^/:]+)(.*)?$";
+/// Splits a URL into scheme (ftp, http or https, in any case), user part
+/// with its '@', host, and the rest (port, path, query); POSIX extended
+/// syntax. The user part ends at the first '@' of the authority: it holds
+/// no '/', '?' or '#' but the "//" that opens the authority after another
+/// scheme (or none), so an '@' in the path, query or fragment ends none.
+constexpr const char* IDN_URL_PATTERN =
+    "^([Ff][Tt][Pp]://|[Hh][Tt][Tt][Pp][Ss]?://)?([^@/?#]*//[^@/?#]*@|[^@/?#]*@)?([^/:]+)(.*)?$";
 
 // --- Package database ---------------------------------------------------
 /// The Debian package database query program.
@@ -116,6 +125,8 @@ constexpr const char* DPKG_QUERY_PATH = "/usr/bin/dpkg-query";
 /// Its arguments before the package names.
 constexpr const char* DPKG_QUERY_SHOW = "--show";
 constexpr const char* DPKG_QUERY_FORMAT = "--showformat=${Package}\n${Status}\n${Version}\n";
+/// The version stored for a component that is not installed.
+constexpr const char* NOT_INSTALLED_VERSION = "not_installed";
 /// Status word of an installed package.
 constexpr const char* DPKG_INSTALLED_STATUS = "installed";
 /// Alternatives of the "mysql" component; the first installed one counts.
@@ -149,10 +160,13 @@ constexpr const char* GREP_PATH = "/bin/grep";
 constexpr const char* FRONTPAGE_GREP_PATTERN = "Version";
 constexpr const char* FRONTPAGE_VERSION_MARK = "Version: ";
 /// A tool must be a regular file with owner read and execute permission.
-constexpr unsigned TOOL_MODE_MASK = 0xF140;
-constexpr unsigned TOOL_MODE_REQUIRED = 0x8140;
+constexpr unsigned TOOL_MODE_MASK = S_IFMT | S_IRUSR | S_IXUSR;
+constexpr unsigned TOOL_MODE_REQUIRED = S_IFREG | S_IRUSR | S_IXUSR;
 
 // --- Child processes ----------------------------------------------------
+/// Children waited for at once (the FrontPage probe's tool and grep, with
+/// room to spare); a signal handler ends them all.
+constexpr int MAX_WAITED_CHILDREN = 4;
 /// Where a child's unconnected streams go.
 constexpr const char* DEV_NULL = "/dev/null";
 

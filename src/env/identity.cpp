@@ -8,8 +8,9 @@
 #include "env/user_lookup.h"
 
 void become_account(const char* account) {
-    // Two lookups, as the group must be set while the process may still
-    // change it; each warns on its own when the account is missing.
+    // One lookup per id, each warning on its own when the account is
+    // missing. Both come before any change; below, the group is changed
+    // first, while the process may still change it.
     int gid = 0;
     int uid = 0;
     bool have_gid = get_user_ids(account, nullptr, &gid, nullptr) == 0;
@@ -27,9 +28,9 @@ void become_account(const char* account) {
     }
 
     if (setgroups(0, nullptr) != 0)
-        report_error(1, "Unable to clear the supplementary groups before becoming user %s", account);
+        fatal_error("Unable to clear the supplementary groups before becoming user %s", account);
     if (setgid(static_cast<gid_t>(gid)) != 0)
-        report_error(1, "Unable to change the group to %d for user %s", gid, account);
+        fatal_error("Unable to change the group to %d for user %s", gid, account);
     if (setuid(static_cast<uid_t>(uid)) != 0)
-        report_error(1, "Unable to change the user to %d for user %s", uid, account);
+        fatal_error("Unable to change the user to %d for user %s", uid, account);
 }

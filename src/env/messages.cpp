@@ -46,7 +46,9 @@ void emit_error(const char* text, int exit_code) {
 
 void set_fatal_exit_hook(void (*hook)()) { fatal_exit_hook = hook; }
 
-void report_error(int exit_code, const char* format, ...) {
+namespace {
+
+void report_error_v(int exit_code, const char* format, va_list args) {
     const int saved_errno = errno;
 
     std::size_t capacity = TEXT_BUFFER_SIZE;
@@ -56,12 +58,9 @@ void report_error(int exit_code, const char* format, ...) {
         return;
     }
 
-    va_list args;
-    va_start(args, format);
     va_list retry;
     va_copy(retry, args);
     int formatted = std::vsnprintf(buffer, capacity, format, args);
-    va_end(args);
     std::size_t length = formatted < 0 ? 0 : static_cast<std::size_t>(formatted);
     bool complete = true;
     if (formatted < 0) {
@@ -99,4 +98,21 @@ void report_error(int exit_code, const char* format, ...) {
 
     emit_error(buffer, exit_code);
     std::free(buffer);
+}
+
+}  // namespace
+
+void report_error(int exit_code, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    report_error_v(exit_code, format, args);
+    va_end(args);
+}
+
+void fatal_error(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    report_error_v(1, format, args);
+    va_end(args);
+    std::exit(1);  // not reached: a fatal report ends the process
 }

@@ -6,9 +6,12 @@
 extern const char* program_path;
 
 /// Formats a message, appends "\nSystem error %d: %s" when errno was set on
-/// entry, and hands it to emit_error. Never cuts a message. Does not return
-/// when exit_code is non-zero.
+/// entry, and hands it to emit_error. The text is cut only when memory for
+/// a longer one cannot be had. Does not return when exit_code is non-zero.
 void report_error(int exit_code, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+/// report_error with exit code 1: reports and ends the process.
+[[noreturn]] void fatal_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 /// Writes "<name>: <text>" plus a newline when missing, to standard error and
 /// then standard output. The text is written literally. Ends the process with

@@ -128,9 +128,9 @@ const ConfKey conf_keys[] = {
 
 void report_missing(const ConfKey& key) {
     if (key.missing_text == nullptr)
-        report_error(1, "Error: %s not defined in product config file", key.name);
+        fatal_error("Error: %s not defined in product config file", key.name);
     else if (key.through_report)
-        report_error(1, "%s", key.missing_text);
+        fatal_error("%s", key.missing_text);
     else
         emit_error(key.missing_text, 1);
 }

@@ -9,13 +9,22 @@
 #include "env/constants.h"
 #include "env/messages.h"
 
+namespace {
+
+/// Stands for a missing name in the unknown-name warnings.
+const char* const NULL_NAME = "(null)";
+
+}  // namespace
+
 int get_user_ids(const char* name, int* uid, int* gid, const char** home) {
     // getpwnam leaves errno alone when the user simply does not exist, so
     // clear it: the warning then names only an error of this lookup.
     errno = 0;
-    const struct passwd* entry = getpwnam(name);
+    // No name names no user: the same answer as for an unknown one, without
+    // asking the user database.
+    const struct passwd* entry = name != nullptr ? getpwnam(name) : nullptr;
     if (entry == nullptr) {
-        report_error(0, "Unable to getpwnam for user %s", name);
+        report_error(0, "Unable to getpwnam for user %s", name != nullptr ? name : NULL_NAME);
         return -1;
     }
     if (uid != nullptr) *uid = static_cast<int>(entry->pw_uid);
@@ -32,10 +41,11 @@ int get_user_id(const char* name, int flag) {
 
 int get_group_id(const char* name) {
     errno = 0;
-    const struct group* entry = getgrnam(name);
+    const struct group* entry = name != nullptr ? getgrnam(name) : nullptr;
     if (entry == nullptr) {
         char message[TEXT_BUFFER_SIZE];
-        std::snprintf(message, sizeof message, "Unable to getgrnam for group %s: %s", name, std::strerror(errno));
+        std::snprintf(message, sizeof message, "Unable to getgrnam for group %s: %s",
+                      name != nullptr ? name : NULL_NAME, std::strerror(errno));
         emit_error(message, 0);
         return 0;
     }

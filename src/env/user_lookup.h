@@ -11,6 +11,7 @@
 /// primary gid, home directory (valid only until the next user-database
 /// call). 0 on success; -1 with the warning "Unable to getpwnam for user
 /// <name>" (plus the system error when there is one), out-places untouched.
+/// A null name is an unknown one, named "(null)" in the warning.
 int get_user_ids(const char* name, int* uid, int* gid, const char** home);
 
 /// The uid of user `name` when `flag` is 0, its primary gid otherwise; 0
@@ -18,7 +19,8 @@ int get_user_ids(const char* name, int* uid, int* gid, const char** home);
 int get_user_id(const char* name, int flag);
 
 /// The gid of group `name`; 0 after the warning "Unable to getgrnam for
-/// group <name>: <system text>" when there is no such group.
+/// group <name>: <system text>" when there is no such group (a null name
+/// is such a group, named "(null)").
 int get_group_id(const char* name);
 
 /// Name of user `uid`, or the id in decimal when it has none. Points to a

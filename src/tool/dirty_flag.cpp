@@ -25,6 +25,6 @@ void set_dirty_flag() {
     // is not followed, and a FIFO there neither blocks nor counts as a flag.
     int fd = open_regular_file(path.c_str(), O_CREAT | O_RDONLY | O_NOFOLLOW, DIRTY_FLAG_MODE);
     if (fd < 0)
-        report_error(1, "Creating the dirty flag in %s/tmp failed: %s", PRODUCT_ROOT_D, std::strerror(errno));
+        fatal_error("Creating the dirty flag in %s/tmp failed: %s", PRODUCT_ROOT_D, std::strerror(errno));
     close(fd);
 }

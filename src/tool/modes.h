@@ -1,6 +1,9 @@
 #ifndef VERSTALLY_TOOL_MODES_H
 #define VERSTALLY_TOOL_MODES_H
 
+// The run modes, one file each: update_components.cpp, dirty_flag.cpp,
+// version_print.cpp. main.cpp dispatches to them.
+
 /// Refreshes the Components table (no argument). Returns when the table has
 /// been written; exits 0 silently when another run holds the lock; exits 1
 /// through report_error on failures; lets component exceptions pass.

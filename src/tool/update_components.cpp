@@ -7,18 +7,20 @@
 #include "components/registry.h"
 #include "env/constants.h"
 #include "env/messages.h"
+#include "db/statement.h"
 #include "env/semaphores.h"
 #include "tool/panel_db.h"
 #include "tool/run_timeout.h"
+#include "util/utf8.h"
 
 namespace {
 
 // Names and versions go into the statement escaped for panel_db, so that no
 // tool output can break or change it; Debian versions come out unchanged.
-void appendEscaped(std::string& statement, const std::string& text) {
-    std::string escaped(text.size() * 2 + 1, '\0');
-    unsigned long length = mysql_real_escape_string(panel_db, escaped.data(), text.data(), text.size());
-    statement.append(escaped.data(), length);
+// Bytes that are not UTF-8 become "?": the server would refuse the whole
+// statement for them, and every other row with it.
+void appendEscaped(std::string& statement, const std::string& raw) {
+    statement += escape_sql_value(panel_db, replaceInvalidUtf8(raw));
 }
 
 }  // namespace
@@ -44,12 +46,12 @@ void update_components() {
         if (entry.second->isInstalled())
             appendEscaped(statement, entry.second->getVersion());
         else
-            statement += "not_installed";
+            statement += NOT_INSTALLED_VERSION;
         statement += "')";
         check_run_timeout();
     }
 
     const int failed = mysql_query(panel_db, statement.c_str());
     check_run_timeout();
-    if (failed != 0) report_error(1, "Unable to update Components in DB: %s", mysql_error(panel_db));
+    if (failed != 0) fatal_error("Unable to update Components in DB: %s", mysql_error(panel_db));
 }

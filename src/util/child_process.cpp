@@ -57,6 +57,11 @@ void registerWaitedChild(pid_t child) {
             return;
         }
     }
+    // The run goes on, but a time-out could not end this child.
+    const int saved_errno = errno;
+    errno = 0;
+    report_error(0, "Too many children at once: child %d cannot be ended by the time-out", static_cast<int>(child));
+    errno = saved_errno;
 }
 
 void unregisterWaitedChild(pid_t child) {
@@ -109,7 +114,9 @@ int dup2Custom(int source, int target) {
         if (source < 0) throwSystemError("dup2Custom failed", errno);
     }
     int result = dup2(source, target);
+    const int error = errno;
     close(source);
+    if (result < 0) throwSystemError("dup2Custom failed", error);
     return result;
 }
 
@@ -164,8 +171,7 @@ pid_t startChild(int input, int output, int error, const std::string& path, cons
         (void)ignored;
         errno = execError;
     }
-    report_error(1, "forkExecvPipes: execv() failed");
-    std::_Exit(1);  // not reached: report_error ends the child
+    fatal_error("forkExecvPipes: execv() failed");
 }
 
 // The errno of a failed exec from the status pipe, 0 when the exec
@@ -206,14 +212,14 @@ int runCollecting(std::string& output, std::string& error, const std::string& pa
                   uid_t user, const std::map<std::string, std::string>& environment, int* execError) {
     int outPipe[2];
     int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0) report_error(1, "forkExecvGetOutErr: pipe() failed");
-    if (pipe2(errPipe, O_CLOEXEC) != 0) report_error(1, "forkExecvGetOutErr: pipe() failed");
+    if (pipe2(outPipe, O_CLOEXEC) != 0) fatal_error("forkExecvGetOutErr: pipe() failed");
+    if (pipe2(errPipe, O_CLOEXEC) != 0) fatal_error("forkExecvGetOutErr: pipe() failed");
     if (fcntl(outPipe[0], F_SETFL, O_NONBLOCK) != 0 || fcntl(errPipe[0], F_SETFL, O_NONBLOCK) != 0)
-        report_error(1, "forkExecvGetOutErr: fcntl(O_NONBLOCK) failed");
+        fatal_error("forkExecvGetOutErr: fcntl(O_NONBLOCK) failed");
 
     int statusPipe[2] = {-1, -1};
     if (execError != nullptr && pipe2(statusPipe, O_CLOEXEC) != 0)
-        report_error(1, "forkExecvGetOutErr: pipe() failed");
+        fatal_error("forkExecvGetOutErr: pipe() failed");
 
     int outRead = outPipe[0];
     int errRead = errPipe[0];

@@ -7,6 +7,17 @@
 #include <sys/types.h>
 #include <vector>
 
+// How failures travel here:
+//  - a failure to create or set up the pipes of forkExecvGetOutErr, and a
+//    failed exec in the child, end that process through fatal_error
+//    (status 1; in the child the parent then sees status 1 and the message
+//    on the child's streams);
+//  - everything else throws through throwSystemError: a failed fork, poll
+//    or read in the parent, and a failed setuid or setenv in the child. A
+//    throw in the child unwinds the caller's stack inside the child: it
+//    ends at the caller's own handler there (in the tool, the entry
+//    point's, which prints it on the child's standard error and exits 1).
+
 /// dup2(source, target), then closes source; -1 as source means /dev/null.
 /// Returns source unchanged when both are equal.
 int dup2Custom(int source, int target);
@@ -48,7 +59,6 @@ void closeDescriptorsFrom3();
 /// Children whose output or end the process is waiting for right now are
 /// registered, so that a signal handler can end them (a hung child must not
 /// outlive a run that gives up on it). At most MAX_WAITED_CHILDREN at once.
-constexpr int MAX_WAITED_CHILDREN = 4;
 void registerWaitedChild(pid_t child);
 void unregisterWaitedChild(pid_t child);
 /// Sends `signal` to every registered child. Async-signal-safe.

@@ -1,23 +1,24 @@
 #include "util/exceptions.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace zev {
 
-ExError::ExError(const std::string& message) : message(message) {}
+ExError::ExError(const std::string& text) : message(text) {}
 ExError::~ExError() = default;
 const char* ExError::what() const noexcept { return message.c_str(); }
 
-ExSystemErrorBase::ExSystemErrorBase(const std::string& message, int errorNumber)
-    : ExError(message), systemMessage(message + ": " + std::strerror(errorNumber)), errorNumber(errorNumber) {}
+ExSystemErrorBase::ExSystemErrorBase(const std::string& text, int number)
+    : ExError(text), systemMessage(text + ": " + std::strerror(number)), errorNumber(number) {}
 ExSystemErrorBase::~ExSystemErrorBase() = default;
 const char* ExSystemErrorBase::what() const noexcept { return systemMessage.c_str(); }
 
-template class ExSystemError<1>;
-template class ExSystemError<2>;
-template class ExSystemError<4>;
-template class ExSystemError<10>;
-template class ExSystemError<11>;
+template class ExSystemError<EPERM>;
+template class ExSystemError<ENOENT>;
+template class ExSystemError<EINTR>;
+template class ExSystemError<ECHILD>;
+template class ExSystemError<EAGAIN>;
 
 }  // namespace zev
 
@@ -38,11 +39,11 @@ zev::ExSystemErrorBase buildBase(const std::string& message, int errorNumber) no
 
 void throwSystemError(const std::string& message, int errorNumber) {
     switch (errorNumber) {
-        case 1: throw build<zev::ExSystemError<1>>(message);
-        case 2: throw build<zev::ExSystemError<2>>(message);
-        case 4: throw build<zev::ExSystemError<4>>(message);
-        case 10: throw build<zev::ExSystemError<10>>(message);
-        case 11: throw build<zev::ExSystemError<11>>(message);
+        case EPERM: throw build<zev::ExSystemError<EPERM>>(message);
+        case ENOENT: throw build<zev::ExSystemError<ENOENT>>(message);
+        case EINTR: throw build<zev::ExSystemError<EINTR>>(message);
+        case ECHILD: throw build<zev::ExSystemError<ECHILD>>(message);
+        case EAGAIN: throw build<zev::ExSystemError<EAGAIN>>(message);
         default: throw buildBase(message, errorNumber);
     }
 }

@@ -1,6 +1,7 @@
 #ifndef VERSTALLY_UTIL_EXCEPTIONS_H
 #define VERSTALLY_UTIL_EXCEPTIONS_H
 
+#include <cerrno>
 #include <exception>
 #include <string>
 
@@ -33,18 +34,18 @@ public:
 template <int N>
 class ExSystemError : public ExSystemErrorBase {
 public:
-    explicit ExSystemError(const std::string& message) : ExSystemErrorBase(message, N) {}
+    explicit ExSystemError(const std::string& text) : ExSystemErrorBase(text, N) {}
 };
 
-extern template class ExSystemError<1>;
-extern template class ExSystemError<2>;
-extern template class ExSystemError<4>;
-extern template class ExSystemError<10>;
-extern template class ExSystemError<11>;
+extern template class ExSystemError<EPERM>;
+extern template class ExSystemError<ENOENT>;
+extern template class ExSystemError<EINTR>;
+extern template class ExSystemError<ECHILD>;
+extern template class ExSystemError<EAGAIN>;
 
 }  // namespace zev
 
-/// Throws the zev::ExSystemError<N> for errorNumber 1, 2, 4, 10 and 11, a
+/// Throws the zev::ExSystemError<N> for EPERM, ENOENT, EINTR, ECHILD and EAGAIN, a
 /// zev::ExSystemErrorBase for any other number. Nothing else escapes: a
 /// failure while the object is built ends the process.
 [[noreturn]] void throwSystemError(const std::string& message, int errorNumber);

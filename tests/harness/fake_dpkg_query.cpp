@@ -4,7 +4,8 @@
 
 #include "harness/capture.h"
 
-FakeDpkgQuery::FakeDpkgQuery(const Sandbox& sandbox, const std::string& records, mode_t mode)
+FakeDpkgQuery::FakeDpkgQuery(const Sandbox& sandbox, const std::string& records, mode_t mode,
+                             const std::string& ending)
     : logPath_(sandbox.root() + "/fake-dpkg-query.log"), recordsPath_(sandbox.root() + "/fake-dpkg-query.out") {
     setRecords(records);
     std::ofstream(logPath_, std::ios::trunc).close();
@@ -14,7 +15,7 @@ FakeDpkgQuery::FakeDpkgQuery(const Sandbox& sandbox, const std::string& records,
                       "#!/bin/sh\n"
                       "for a in \"$@\"; do printf '%s' \"$a\"; printf '\\000'; done >> '" + logPath_ + "'\n"
                       "printf '\\036' >> '" + logPath_ + "'\n"
-                      "cat '" + recordsPath_ + "'\n",
+                      "cat '" + recordsPath_ + "'\n" + ending + "\n",
                       mode);
 }
 

@@ -11,8 +11,11 @@
 /// arguments and prints the prepared records, whatever it was asked.
 class FakeDpkgQuery {
 public:
-    /// Installs the script with `mode` (not executable: the run fails).
-    FakeDpkgQuery(const Sandbox& sandbox, const std::string& records, mode_t mode = 0755);
+    /// Installs the script with `mode` (not executable: the run fails);
+    /// `ending` is shell text run after the records are printed (for
+    /// example "exit 2").
+    FakeDpkgQuery(const Sandbox& sandbox, const std::string& records, mode_t mode = 0755,
+                  const std::string& ending = "");
 
     /// Replaces what the next runs print (usable inside the sandbox too).
     void setRecords(const std::string& records) const;

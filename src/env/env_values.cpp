@@ -1,4 +1,4 @@
-#include "db/env_values.h"
+#include "env/env_values.h"
 
 #include <cctype>
 #include <cerrno>

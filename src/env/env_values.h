@@ -1,5 +1,5 @@
-#ifndef VERSTALLY_DB_ENV_VALUES_H
-#define VERSTALLY_DB_ENV_VALUES_H
+#ifndef VERSTALLY_ENV_ENV_VALUES_H
+#define VERSTALLY_ENV_ENV_VALUES_H
 
 // Reading the connection routine's environment variables.
 
