@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <sys/stat.h>
@@ -22,6 +23,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 /// What a case's run must end with.
 struct Expect {
@@ -249,9 +253,9 @@ TEST_P(BoundedStart, EndsWithItsOwnOutcome) {
     if (expect.wholeOut) {
         EXPECT_EQ(r.out, expect.out);
     } else {
-        EXPECT_EQ(r.out.rfind(expect.out, 0), 0u) << r.out;
+        EXPECT_THAT(r.out, StartsWith(expect.out));
     }
-    EXPECT_NE(r.out.find(expect.alsoHolds), std::string::npos) << r.out;
+    EXPECT_THAT(r.out, HasSubstr(expect.alsoHolds));
     EXPECT_EQ(r.err, expect.status == 0 ? "" : r.out);
     EXPECT_FALSE(fs::exists(fs::symlink_status(planted())));
 }

@@ -45,13 +45,9 @@ void checkAlternatives(const AlternativeCase& c) {
     EXPECT_EQ(ask<T>(installedRecord("unrelated", "3.0")), std::make_pair(std::string("-"), both));
 }
 
-TEST(DebMultiPackages, MysqlTakesTheFirstInstalledAlternative) {
+TEST(DebMultiPackages, MysqlAndPhpTakeTheFirstInstalledAlternative) {
     SKIP_UNLESS_ROOT();
     checkAlternatives<vonta::DebMultiMysqlPackage>({"mysql-server", "mysql-server-4.1"});
-}
-
-TEST(DebMultiPackages, PhpTakesTheFirstInstalledAlternative) {
-    SKIP_UNLESS_ROOT();
     checkAlternatives<vonta::DebMultiPhpPackage>({"libapache2-mod-php4", "libapache2-mod-php5"});
 }
 

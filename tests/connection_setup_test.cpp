@@ -55,50 +55,32 @@ TEST(RunMode, OtherValuesEndTheProcess) {
     }
 }
 
-TEST(ContainerMode, LinkAndIdentityGiveHostDatabaseAndLogin) {
+TEST(ContainerMode, IdentityGivesDatabaseAndLoginUnlessSetOrZero) {
     SKIP_UNLESS_ROOT();
-    Sandbox sandbox;
-    sandbox.symlink("db7.example", "/etc/zev/qv_mode");
-    sandbox.writeFile("/proc/qv/veinfo", "  12 2 0\n7 nothing\n");
-    Outcome r = runInSandbox(sandbox, [] {
-        applyDatabaseEnv({});
-        int result = apply_container_mode();
-        std::printf("%d %s %s %s", result, envText("ZEV_DB_HOST").c_str(), envText("ZEV_DB_NAME").c_str(),
-                    envText("ZEV_DB_LOGIN").c_str());
-    });
-    EXPECT_EQ(r.out, "0 [db7.example] [zev12] [admin12]");
-}
-
-TEST(ContainerMode, ValuesInTheEnvironmentAreKept) {
-    SKIP_UNLESS_ROOT();
-    Sandbox sandbox;
-    sandbox.symlink("db7.example", "/etc/zev/qv_mode");
-    sandbox.writeFile("/proc/qv/veinfo", "7\n");
-    Outcome r = runInSandbox(sandbox, [] {
-        applyDatabaseEnv({{"ZEV_DB_HOST", ""}, {"ZEV_DB_NAME", "mine"}});
-        int result = apply_container_mode();
-        std::printf("%d %s %s %s", result, envText("ZEV_DB_HOST").c_str(), envText("ZEV_DB_NAME").c_str(),
-                    envText("ZEV_DB_LOGIN").c_str());
-    });
-    EXPECT_EQ(r.out, "0 [] [mine] [admin7]");
-}
-
-TEST(ContainerMode, ContainerZeroOrNoIdentityFileKeepsDefaults) {
-    SKIP_UNLESS_ROOT();
-    Sandbox zero;
-    zero.symlink("dbhost", "/etc/zev/qv_mode");
-    zero.writeFile("/proc/qv/veinfo", "0 7 7\n");
-    Sandbox none;
-    none.symlink("dbhost", "/etc/zev/qv_mode");
-    none.makeDir("/proc/qv");
-    for (const Sandbox* sandbox : {&zero, &none}) {
-        Outcome r = runInSandbox(*sandbox, [] {
-            applyDatabaseEnv({});
+    struct Case {
+        const char* what;
+        const char* identity;  // content of the identity file, null: none
+        std::map<std::string, std::string> env;
+        const char* expected;  // result, then host, database and login
+    } cases[] = {
+        {"identity file", "  12 2 0\n7 nothing\n", {}, "0 [db7.example] [zev12] [admin12]"},
+        {"values in the environment are kept", "7\n", {{"ZEV_DB_HOST", ""}, {"ZEV_DB_NAME", "mine"}},
+         "0 [] [mine] [admin7]"},
+        {"container zero", "0 7 7\n", {}, "0 [db7.example] <unset> <unset>"},
+        {"no identity file", nullptr, {}, "-1 [db7.example] <unset> <unset>"},
+    };
+    for (const Case& c : cases) {
+        Sandbox sandbox;
+        sandbox.symlink("db7.example", "/etc/zev/qv_mode");
+        if (c.identity != nullptr) sandbox.writeFile("/proc/qv/veinfo", c.identity);
+        else sandbox.makeDir("/proc/qv");
+        Outcome r = runInSandbox(sandbox, [&] {
+            applyDatabaseEnv(c.env);
             int result = apply_container_mode();
             std::printf("%d %s %s %s", result, envText("ZEV_DB_HOST").c_str(), envText("ZEV_DB_NAME").c_str(),
                         envText("ZEV_DB_LOGIN").c_str());
         });
-        EXPECT_EQ(r.out, sandbox == &zero ? "0 [dbhost] <unset> <unset>" : "-1 [dbhost] <unset> <unset>");
+        EXPECT_EQ(r.out, c.expected) << c.what;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -14,12 +15,14 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+
 // A sandbox with the panel account, the product root's tmp directory
 // belonging to it, and no database anywhere in sight.
 class DirtyFlag : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+        SKIP_UNLESS_ROOT();
         sandbox.writeProductConf();
         writeAccountFiles(sandbox);
         ASSERT_EQ(chown(tmpDir().c_str(), FIXTURE_UID, FIXTURE_GID), 0);
@@ -118,7 +121,7 @@ TEST_F(DirtyFlag, SupplementaryGroupsOfRootAreDropped) {
         if (setgroups(1, &rootsGroup) != 0) _exit(3);
     });
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("failed: Permission denied\nSystem error 13"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("failed: Permission denied\nSystem error 13"));
     EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 

@@ -15,7 +15,7 @@ namespace {
 class Identity : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+        SKIP_UNLESS_ROOT();
         writeAccountFiles(sandbox);
     }
     Sandbox sandbox;

@@ -8,7 +8,6 @@
 
 namespace {
 
-
 TEST(Messages, PrefixAndNewlineRuleOnBothStreams) {
     Outcome r = captureInChild([] {
         program_path = "/usr/sbin/verstally";
@@ -16,22 +15,16 @@ TEST(Messages, PrefixAndNewlineRuleOnBothStreams) {
         emit_error("plain text", 0);
         emit_error("ends in newline\n", 0);
         emit_error("100% literal %s", 0);
-    });
-    const std::string expected =
-        "verstally: plain text\nverstally: ends in newline\nverstally: 100% literal %s\n";
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, expected);
-    EXPECT_EQ(r.out, expected);
-}
-
-TEST(Messages, NoPrefixWithoutProgramPathAndEmptyTextIsOneLine) {
-    Outcome r = captureInChild([] {
+        // No prefix without a program path; an empty text is one line.
         program_path = nullptr;
         emit_error("bare", 0);
         emit_error("", 0);
     });
-    EXPECT_EQ(r.err, "bare\n\n");
-    EXPECT_EQ(r.out, "bare\n\n");
+    const std::string expected =
+        "verstally: plain text\nverstally: ends in newline\nverstally: 100% literal %s\nbare\n\n";
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, expected);
+    EXPECT_EQ(r.out, expected);
 }
 
 TEST(Messages, NonZeroExitCodeEndsTheProcess) {

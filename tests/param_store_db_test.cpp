@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
@@ -11,32 +12,19 @@
 #include "db/param_store.h"
 #include "env/constants.h"
 #include "env/messages.h"
-#include "harness/database.h"
-#include "harness/sandbox.h"
+#include "harness/tool_fixture.h"
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
 std::string shown(const char* value) { return value != nullptr ? "[" + std::string(value) + "]" : "<none>"; }
 
-/// True when `text` starts with `prefix`.
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-class ParamStore : public ::testing::Test {
+class ParamStore : public LibraryWithDatabase {
 protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
-        writePasswordFile(sandbox, "\n");
-    }
-    /// Runs `body` inside the sandbox with this test's database in the
-    /// environment (or `env` when given) and the program name "verstally".
-    Outcome inside(const std::function<void()>& body, std::map<std::string, std::string> env = {}) {
-        if (env.empty()) env = db.socketEnv();
-        return runWithDatabase(sandbox, env, body);
-    }
     std::string count(const std::string& table) { return db.scalar("SELECT count(*) FROM " + table).value_or("?"); }
 
-    TestDatabase db;
-    Sandbox sandbox;
     DeadServer dead;
     // Names no statement of the set-up contains.
     const std::string marker = "mk" + db.name();
@@ -186,25 +174,24 @@ TEST_F(ParamStore, WriterTooLongIsRefusedWithAMessage) {
 
 TEST_F(ParamStore, ServerDownGivesTheReasonThenTheRoutinesText) {
     const std::string reason = "verstally: db_connect: failed to connect to database: Error: Can't connect to server on '127.0.0.1' (";
+    const std::string writer = "verstally: Unable to connect to mysql database\n";
+    const std::string reader = "verstally: Unable to connect to the mysql database\n";
     struct Case {
         std::function<void()> call;
-        std::string text;
+        std::string warning;
+        std::string result;  // printed on standard output only
     } cases[] = {
-        {[] { std::printf("%d", put_misc_param("p", "v", nullptr)); }, "verstally: Unable to connect to mysql database\n-1"},
-        {[] { std::printf("%d", delete_parameter("1", "p", nullptr, nullptr)); },
-         "verstally: Unable to connect to mysql database\n-1"},
-        {[] { std::printf("%s", shown(get_misc_param("p", nullptr)).c_str()); },
-         "verstally: Unable to connect to the mysql database\n<none>"},
-        {[] { std::printf("%s", shown(query_single_value("select 1", nullptr)).c_str()); },
-         "verstally: Unable to connect to the mysql database\n<none>"},
+        {[] { std::printf("%d", put_misc_param("p", "v", nullptr)); }, writer, "-1"},
+        {[] { std::printf("%d", delete_parameter("1", "p", nullptr, nullptr)); }, writer, "-1"},
+        {[] { std::printf("%s", shown(get_misc_param("p", nullptr)).c_str()); }, reader, "<none>"},
+        {[] { std::printf("%s", shown(query_single_value("select 1", nullptr)).c_str()); }, reader, "<none>"},
     };
     for (const Case& c : cases) {
         Outcome r = inside(c.call, dead.tcpEnv(db.name()));
-        const auto firstEnd = r.out.find('\n');
-        ASSERT_NE(firstEnd, std::string::npos) << r.out;
-        EXPECT_TRUE(startsWith(r.out, reason)) << r.out;
-        EXPECT_EQ(r.out.substr(firstEnd + 1), c.text);
-        EXPECT_EQ(r.err, r.out.substr(0, r.out.size() - (c.text.size() - c.text.find('\n') - 1)));
+        const std::string reasonLine = r.out.substr(0, r.out.find('\n') + 1);
+        EXPECT_THAT(reasonLine, StartsWith(reason));
+        EXPECT_EQ(r.out, reasonLine + c.warning + c.result);
+        EXPECT_EQ(r.err, reasonLine + c.warning);
     }
 }
 
@@ -221,7 +208,7 @@ TEST_F(ParamStore, PrivateConnectionsAreClosed) {
         MYSQL* own = db_connect(message, sizeof message);
         std::fprintf(stderr, "open=%s\n", otherAdminSessions(own).c_str());
     });
-    EXPECT_NE(r.err.find("open=0\n"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("open=0\n"));
 }
 
 }  // namespace

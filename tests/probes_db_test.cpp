@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include "harness/tool_fixture.h"
 
 namespace {
+
+using ::testing::StartsWith;
 
 const std::string INVOCATION = readWholeFile(VERSTALLY_PRINT_INVOCATION_PATH);
 
@@ -101,11 +104,8 @@ TEST_F(Probe, ToolPermissionsAreChecked) {
         sandbox.writeFile(cfPath + "/bin/cfinfo", "#!/bin/sh\necho 7\n", mode);
         EXPECT_EQ(rowAfterRun("coldfusion"), "<no row>") << std::oct << mode;
         EXPECT_EQ(last.status, 1);
-        EXPECT_EQ(last.err.rfind("verstally: Bad file permissions on ColdFusion binary file " + cfPath +
-                                     "/bin/cfinfo\n",
-                                 0),
-                  0u)
-            << last.err;
+        EXPECT_THAT(last.err, StartsWith("verstally: Bad file permissions on ColdFusion binary file " + cfPath +
+                                         "/bin/cfinfo\n"));
         EXPECT_EQ(last.out, last.err);
     }
     unlink((cfPath + "/bin/cfinfo").c_str());
@@ -116,11 +116,9 @@ TEST_F(Probe, ToolPermissionsAreChecked) {
     rmdir((cfPath + "/bin/cfinfo").c_str());
     sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\necho 'Version: 5'\n", 0644);
     EXPECT_EQ(rowAfterRun("frontpage"), "<no row>");
-    EXPECT_EQ(last.err.rfind(std::string("verstally: Bad file permissions on frontpage owsadm.exe ") +
-                                 FRONTPAGE_TOOL_PATH + "\n",
-                             0),
-              0u)
-        << last.err;
+    EXPECT_THAT(last.err,
+                StartsWith(std::string("verstally: Bad file permissions on frontpage owsadm.exe ") + FRONTPAGE_TOOL_PATH +
+                           "\n"));
 }
 
 TEST_F(Probe, ToolAndEveryDirectoryAboveItMustBeRootsAlone) {

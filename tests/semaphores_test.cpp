@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <filesystem>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <csignal>
@@ -20,6 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using ::testing::StartsWith;
+
 // A private product root per test; PRODUCT_ROOT_D points at it. Every
 // semaphore call runs in a child, so the process-wide descriptor of one
 // case never leaks into the next.
@@ -27,13 +30,14 @@ class Semaphores : public ::testing::Test {
 protected:
     void SetUp() override {
         char pattern[] = "/var/tmp/verstally-sem.XXXXXX";
-        dir = mkdtemp(pattern);
+        ASSERT_NE(mkdtemp(pattern), nullptr) << std::strerror(errno);
+        dir = pattern;
         root = dir + "/product";
         PRODUCT_ROOT_D = root.c_str();
     }
     void TearDown() override {
         PRODUCT_ROOT_D = nullptr;
-        fs::remove_all(dir);
+        if (!dir.empty()) fs::remove_all(dir);
     }
     std::string semFile() const { return root + "/var/utilities.sem"; }
 
@@ -48,13 +52,11 @@ public:
     explicit Holder(int semnum) {
         int toChild[2], fromChild[2];
         if (pipe(toChild) != 0 || pipe(fromChild) != 0) std::abort();
-        std::fflush(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
+        pid_ = startChild([&] {
             close(toChild[1]);
             close(fromChild[0]);
             serve(semnum, toChild[0], fromChild[1]);
-        }
+        });
         close(toChild[0]);
         close(fromChild[1]);
         commands_ = toChild[1];
@@ -173,7 +175,7 @@ TEST_F(Semaphores, OverlongRootIsRefusedNotCut) {
     PRODUCT_ROOT_D = longRoot.c_str();
     Outcome r = captureInChild([] { init_sem(); });
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("failed to open semaphore file " + dir + "/rrr", 0), 0u);
+    EXPECT_THAT(r.err, StartsWith("failed to open semaphore file " + dir + "/rrr"));
     // The message is held to the library's buffer size...
     EXPECT_LE(r.err.size(), 4096u);
     // ...and nothing was made at a shortened path.
@@ -218,14 +220,12 @@ TEST_F(Semaphores, WaitingLockReturnsOnceHolderEnds) {
 
     int done[2];
     ASSERT_EQ(pipe(done), 0);
-    std::fflush(nullptr);
-    pid_t waiter = fork();
-    if (waiter == 0) {
+    const int waiter = startChild([&] {
         close(done[0]);
         init_sem();
         sem_lock_wait(5);
-        _exit(write(done[1], "y", 1) == 1 ? 0 : 1);
-    }
+        if (write(done[1], "y", 1) != 1) _exit(1);
+    });
     close(done[1]);
     // The waiter must still be blocked while the holder lives.
     struct pollfd ready = {done[0], POLLIN, 0};
@@ -241,23 +241,27 @@ TEST_F(Semaphores, WaitingLockReturnsOnceHolderEnds) {
 }
 
 TEST_F(Semaphores, NegativeNumbersAndMissingFileAreFatal) {
-    const std::pair<std::function<void()>, std::string> cases[] = {
-        {[] { sem_lock(-1); }, "sem_lock() failed for semnum -1: semnum must not be negative\n"},
-        {[] { sem_lock_wait(-3); }, "sem_lock() failed for semnum -3: semnum must not be negative\n"},
-        {[] { sem_unlock(-1); }, "sem_unlock() failed for semnum -1: semnum must not be negative\n"},
-        {[] { sem_test(-1); }, "sem_test() failed for semnum -1: semnum must not be negative\n"},
+    const struct {
+        bool initialised;
+        std::function<void()> call;
+        std::string message;
+    } cases[] = {
+        {true, [] { sem_lock(-1); }, "sem_lock() failed for semnum -1: semnum must not be negative\n"},
+        {true, [] { sem_lock_wait(-3); }, "sem_lock() failed for semnum -3: semnum must not be negative\n"},
+        {true, [] { sem_unlock(-1); }, "sem_unlock() failed for semnum -1: semnum must not be negative\n"},
+        {true, [] { sem_test(-1); }, "sem_test() failed for semnum -1: semnum must not be negative\n"},
         // Before init_sem there is nothing to lock.
-        {[] { sem_lock(5); }, "sem_lock() failed for semnum 5: Bad file descriptor\n"},
+        {false, [] { sem_lock(5); }, "sem_lock() failed for semnum 5: Bad file descriptor\n"},
     };
     for (const auto& c : cases) {
         Outcome r = captureInChild([&] {
-            if (c.second.find("must not") != std::string::npos) init_sem();
-            c.first();
+            if (c.initialised) init_sem();
+            c.call();
             std::printf("returned");
         });
-        EXPECT_EQ(r.status, 1) << c.second;
-        EXPECT_EQ(r.err, c.second);
-        EXPECT_EQ(r.out, c.second);
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.err, c.message);
+        EXPECT_EQ(r.out, c.message);
     }
 }
 

@@ -15,7 +15,7 @@ namespace {
 class UserLookup : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+        SKIP_UNLESS_ROOT();
         writeAccountFiles(sandbox);
         sandbox.writeFile("/etc/group", sandbox.readFile("/etc/group") + "zevadm:x:4999:\n");
     }
@@ -44,49 +44,26 @@ TEST_F(UserLookup, ExistingAccountIdsComeFromItsEntry) {
               "names zevadm zevgrp\n");
 }
 
-TEST_F(UserLookup, MissingUserWarnsAndYieldsZero) {
-    Outcome r = runInSandbox(sandbox, [] {
-        // A stale error from before the lookup must not be reported.
-        errno = EBADF;
-        std::printf("id %d\n", get_user_id("nobody_here", 1));
-        int uid = 77, gid = 78;
-        const char* home = "untouched";
-        int result = get_user_ids("nobody_here", &uid, &gid, &home);
-        std::printf("ids %d %d %d %s\n", result, uid, gid, home);
-    });
-    const std::string warning = "Unable to getpwnam for user nobody_here\n";
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, warning + warning);
-    EXPECT_EQ(r.out, warning + "id 0\n" + warning + "ids -1 77 78 untouched\n");
-}
-
-TEST_F(UserLookup, MissingGroupWarnsWithSystemText) {
-    Outcome r = runInSandbox(sandbox, [] {
-        errno = EBADF;
-        std::printf("gid %d\n", get_group_id("nogroup_here"));
-    });
-    // The lookup fails without an error of its own: the text for 0.
-    const std::string warning = std::string("Unable to getgrnam for group nogroup_here: ") + std::strerror(0) + "\n";
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, warning);
-    EXPECT_EQ(r.out, warning + "gid 0\n");
-}
-
-TEST_F(UserLookup, NullNameIsAnUnknownName) {
-    Outcome r = runInSandbox(sandbox, [] {
-        errno = EBADF;
-        std::printf("%d\n", get_user_id(nullptr, 0));
-        int uid = 77, gid = 78;
-        const char* home = "untouched";
-        int result = get_user_ids(nullptr, &uid, &gid, &home);
-        std::printf("%d %d %d %s\n", result, uid, gid, home);
-        std::printf("%d\n", get_group_id(nullptr));
-    });
-    const std::string user = "Unable to getpwnam for user (null)\n";
-    const std::string group = std::string("Unable to getgrnam for group (null): ") + std::strerror(0) + "\n";
-    EXPECT_TRUE(r.exited && r.status == 0) << r.status;
-    EXPECT_EQ(r.err, user + user + group);
-    EXPECT_EQ(r.out, user + "0\n" + user + "-1 77 78 untouched\n" + group + "0\n");
+TEST_F(UserLookup, UnknownOrNullNamesWarnAndYieldZero) {
+    for (const char* name : {"nobody_here", static_cast<const char*>(nullptr)}) {
+        Outcome r = runInSandbox(sandbox, [&] {
+            // A stale error from before the lookup must not be reported.
+            errno = EBADF;
+            std::printf("id %d\n", get_user_id(name, 1));
+            int uid = 77, gid = 78;
+            const char* home = "untouched";
+            int result = get_user_ids(name, &uid, &gid, &home);
+            std::printf("ids %d %d %d %s\n", result, uid, gid, home);
+            std::printf("gid %d\n", get_group_id(name));
+        });
+        const std::string shown = name != nullptr ? name : "(null)";
+        const std::string user = "Unable to getpwnam for user " + shown + "\n";
+        // The group lookup fails without an error of its own: the text for 0.
+        const std::string group = "Unable to getgrnam for group " + shown + ": " + std::strerror(0) + "\n";
+        EXPECT_TRUE(r.exited && r.status == 0) << shown << ": " << r.status;
+        EXPECT_EQ(r.err, user + user + group) << shown;
+        EXPECT_EQ(r.out, user + "id 0\n" + user + "ids -1 77 78 untouched\n" + group + "gid 0\n") << shown;
+    }
 }
 
 TEST_F(UserLookup, UnknownIdsReadAsNumbers) {

@@ -1,8 +1,12 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "harness/tool_fixture.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 class VersionPrint : public ToolWithDatabase {
 protected:
@@ -17,7 +21,7 @@ protected:
         if (finding)
             EXPECT_EQ(r.err, line(message));
         else
-            EXPECT_EQ(r.err.rfind(line(message), 0), 0u) << r.err;
+            EXPECT_THAT(r.err, StartsWith(line(message)));
         EXPECT_EQ(r.out, r.err);
     }
 };
@@ -75,8 +79,8 @@ TEST_F(VersionPrint, DatabaseDownEndsBeforeAnyLookup) {
     Outcome r = run({"samba"}, dead.tcpEnv(db.name()));
     EXPECT_EQ(r.status, 1);
     // The connection routine's warning, then the mode's own message.
-    EXPECT_EQ(r.err.rfind("verstally: db_connect: failed to connect to database: Error: ", 0), 0u) << r.err;
-    EXPECT_NE(r.err.find("\nverstally: Unable to connect to the mysql database\n"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, StartsWith("verstally: db_connect: failed to connect to database: Error: "));
+    EXPECT_THAT(r.err, HasSubstr("\nverstally: Unable to connect to the mysql database\n"));
     EXPECT_EQ(r.out, r.err);
 }
 

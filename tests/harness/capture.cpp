@@ -1,10 +1,14 @@
 #include "harness/capture.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,44 +19,70 @@ std::string readWholeFile(const std::string& path) {
     return data.str();
 }
 
-namespace {
-std::string tempFile(const char* tag) {
+std::string captureFile(const char* tag) {
     std::string pattern = std::string("/var/tmp/verstally-capture-") + tag + ".XXXXXX";
-    int fd = mkstemp(pattern.data());
-    if (fd >= 0) close(fd);
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) throw std::runtime_error("mkstemp " + pattern + ": " + std::strerror(errno));
+    close(fd);
     return pattern;
 }
-}  // namespace
+
+[[noreturn]] void childFailed(const std::string& what) {
+    std::fprintf(stderr, "test child: %s\n", what.c_str());
+    std::fflush(nullptr);
+    _exit(125);
+}
+
+void redirectInChild(int target, const std::string& path, int flags) {
+    const int fd = open(path.c_str(), flags, 0644);
+    if (fd < 0) childFailed("open " + path + ": " + std::strerror(errno));
+    if (fd == target) return;
+    if (dup2(fd, target) < 0) childFailed("dup2 " + path + ": " + std::strerror(errno));
+    close(fd);
+}
 
 Outcome collectChild(int pid, const std::string& outPath, const std::string& errPath) {
     Outcome result;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    pid_t waited;
+    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
-    result.exited = WIFEXITED(status);
-    result.status = result.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+    const int waitError = errno;
     result.out = readWholeFile(outPath);
     result.err = readWholeFile(errPath);
     unlink(outPath.c_str());
     unlink(errPath.c_str());
+    if (waited < 0) throw std::runtime_error("waitpid " + std::to_string(pid) + ": " + std::strerror(waitError));
+    result.exited = WIFEXITED(status);
+    result.status = result.exited ? WEXITSTATUS(status) : WTERMSIG(status);
     return result;
 }
 
-Outcome captureInChild(const std::function<void()>& body) {
-    std::string outPath = tempFile("out");
-    std::string errPath = tempFile("err");
+int startChild(const std::function<void()>& body) {
     std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_TRUNC);
-        int err = open(errPath.c_str(), O_WRONLY | O_TRUNC);
-        dup2(out, 1);
-        dup2(err, 2);
-        close(out);
-        close(err);
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    if (pid > 0) return pid;
+    // Nothing may leave the body: the child would carry on in the test
+    // binary and run the remaining tests there.
+    try {
         body();
-        std::fflush(nullptr);
-        _exit(0);
+    } catch (const std::exception& e) {
+        childFailed(std::string("the body threw: ") + e.what());
+    } catch (...) {
+        childFailed("the body threw");
     }
+    std::fflush(nullptr);
+    _exit(0);
+}
+
+Outcome captureInChild(const std::function<void()>& body) {
+    const std::string outPath = captureFile("out");
+    const std::string errPath = captureFile("err");
+    const int pid = startChild([&] {
+        redirectInChild(1, outPath, O_WRONLY | O_TRUNC);
+        redirectInChild(2, errPath, O_WRONLY | O_TRUNC);
+        body();
+    });
     return collectChild(pid, outPath, errPath);
 }

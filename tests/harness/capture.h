@@ -12,13 +12,25 @@ struct Outcome {
     std::string err;      // standard error
 };
 
-/// Runs `body` in a forked child with both output streams captured; the
-/// child exits 0 when `body` returns. Lets exit paths be tested.
+/// Runs `body` in a forked child and returns its pid. The child exits 0
+/// when `body` returns and 125 when it throws: it never returns into the
+/// test binary. Throws std::runtime_error when fork fails.
+int startChild(const std::function<void()>& body);
+/// In a forked child: reports `what` on standard error, exits 125.
+[[noreturn]] void childFailed(const std::string& what);
+/// In a forked child: opens `path` with `flags` (mode 0644 when created)
+/// on descriptor `target`, the original closed; childFailed on failure.
+void redirectInChild(int target, const std::string& path, int flags);
+
+/// startChild with both output streams captured. Lets exit paths be tested.
 Outcome captureInChild(const std::function<void()>& body);
 
 /// Waits for `pid`, whose streams were sent to the files `outPath` and
-/// `errPath`, and collects them (the files are removed).
+/// `errPath`, and collects them (the files are removed). Throws
+/// std::runtime_error when the wait fails.
 Outcome collectChild(int pid, const std::string& outPath, const std::string& errPath);
+/// A new empty file under /var/tmp for a captured stream (throws on failure).
+std::string captureFile(const char* tag);
 
 /// Whole content of a file, "" when it cannot be read.
 std::string readWholeFile(const std::string& path);

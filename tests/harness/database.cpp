@@ -21,10 +21,6 @@
 #include "harness/capture.h"
 #include "harness/sandbox.h"
 
-namespace {
-
-}  // namespace
-
 DatabaseFacts readDatabaseFacts(const std::string& path) {
     std::ifstream in(path);
     if (!in) throw std::runtime_error("no database facts at " + path + ": run the tests through ctest");

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <stdexcept>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/file.h>
@@ -24,9 +25,44 @@ namespace {
 const char* const OVERLAID_TREES[] = {"/etc", "/usr", "/var/lib/mysql", "/tmp"};
 
 [[noreturn]] void enterFailed(const char* what, const std::string& path) {
-    std::fprintf(stderr, "sandbox: %s %s: %s\n", what, path.c_str(), std::strerror(errno));
-    std::fflush(stderr);
-    _exit(125);
+    childFailed(std::string("sandbox: ") + what + " " + path + ": " + std::strerror(errno));
+}
+
+[[noreturn]] void failed(const std::string& what) {
+    throw std::runtime_error("sandbox: " + what + ": " + std::strerror(errno));
+}
+
+// The child half of startTool; never returns.
+[[noreturn]] void execTool(const Sandbox& sandbox, const ToolRun& run, const std::string& outPath,
+                           const std::string& errPath) {
+    redirectInChild(0, "/dev/null", O_RDONLY);
+    redirectInChild(1, outPath, O_WRONLY | O_CREAT | O_TRUNC);
+    redirectInChild(2, errPath, O_WRONLY | O_CREAT | O_TRUNC);
+    sandbox.enter();
+    if (run.maxProcesses >= 0) {
+        struct rlimit limit = {static_cast<rlim_t>(run.maxProcesses), static_cast<rlim_t>(run.maxProcesses)};
+        if (setrlimit(RLIMIT_NPROC, &limit) != 0) enterFailed("process limit", "");
+    }
+    if (run.uid != 0 || run.gid != 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(run.gid) != 0 || setuid(run.uid) != 0) enterFailed("identity", "");
+    }
+    const std::string binary = toolBinary();
+    std::vector<std::string> args;
+    args.push_back(run.argv0.empty() ? binary : run.argv0);
+    args.insert(args.end(), run.args.begin(), run.args.end());
+    std::vector<char*> argv;
+    if (!run.noArguments)
+        for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envText = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+    for (const auto& entry : run.env) envText.push_back(entry.first + "=" + entry.second);
+    std::vector<char*> envp;
+    for (auto& entry : envText) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    if (run.closeStandardStreams)
+        for (int fd = 0; fd <= 2; ++fd) close(fd);
+    execve(binary.c_str(), argv.data(), envp.data());
+    enterFailed("exec", binary);
 }
 
 }  // namespace
@@ -35,9 +71,9 @@ std::string toolBinary() { return VERSTALLY_TOOL_PATH; }
 
 Sandbox::Sandbox() {
     char pattern[] = "/var/tmp/verstally-sandbox.XXXXXX";
-    const char* made = mkdtemp(pattern);
-    root_ = made != nullptr ? made : "/var/tmp/verstally-sandbox-failed";
-    chmod(root_.c_str(), 0755);
+    if (mkdtemp(pattern) == nullptr) failed(std::string("mkdtemp ") + pattern);
+    root_ = pattern;
+    if (chmod(root_.c_str(), 0755) != 0) failed("chmod " + root_);
     makeDir(productRoot() + "/tmp", 0755);
 }
 
@@ -61,14 +97,14 @@ void Sandbox::writeFile(const std::string& realPath, const std::string& content,
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
     out.close();
-    chmod(path.c_str(), mode);
+    if (!out || chmod(path.c_str(), mode) != 0) failed("write " + path);
 }
 
 void Sandbox::symlink(const std::string& target, const std::string& realPath) const {
     std::string path = layerPath(realPath);
     fs::create_directories(fs::path(path).parent_path());
     unlink(path.c_str());
-    if (::symlink(target.c_str(), path.c_str()) != 0) std::perror("sandbox symlink");
+    if (::symlink(target.c_str(), path.c_str()) != 0) failed("symlink " + path);
 }
 
 std::string Sandbox::readFile(const std::string& realPath) const { return readWholeFile(layerPath(realPath)); }
@@ -158,50 +194,11 @@ Outcome runInSandbox(const Sandbox& sandbox, const std::function<void()>& body) 
 }
 
 int startTool(const Sandbox& sandbox, const ToolRun& run, const std::string& outPath, const std::string& errPath) {
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    for (int original : {in, out, err})
-        if (original > 2) close(original);
-    sandbox.enter();
-    if (run.maxProcesses >= 0) {
-        struct rlimit limit = {static_cast<rlim_t>(run.maxProcesses), static_cast<rlim_t>(run.maxProcesses)};
-        setrlimit(RLIMIT_NPROC, &limit);
-    }
-    if (run.uid != 0 || run.gid != 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(run.gid) != 0 || setuid(run.uid) != 0) enterFailed("identity", "");
-    }
-    const std::string binary = toolBinary();
-    std::vector<std::string> args;
-    args.push_back(run.argv0.empty() ? binary : run.argv0);
-    args.insert(args.end(), run.args.begin(), run.args.end());
-    std::vector<char*> argv;
-    if (!run.noArguments)
-        for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envText = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
-    for (const auto& entry : run.env) envText.push_back(entry.first + "=" + entry.second);
-    std::vector<char*> envp;
-    for (auto& entry : envText) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    if (run.closeStandardStreams)
-        for (int fd = 0; fd <= 2; ++fd) close(fd);
-    execve(binary.c_str(), argv.data(), envp.data());
-    enterFailed("exec", binary);
+    return startChild([&] { execTool(sandbox, run, outPath, errPath); });
 }
 
 Outcome runTool(const Sandbox& sandbox, const ToolRun& run) {
-    char outPattern[] = "/var/tmp/verstally-out.XXXXXX";
-    char errPattern[] = "/var/tmp/verstally-err.XXXXXX";
-    close(mkstemp(outPattern));
-    close(mkstemp(errPattern));
-    int pid = startTool(sandbox, run, outPattern, errPattern);
-    return collectChild(pid, outPattern, errPattern);
+    const std::string outPath = captureFile("out");
+    const std::string errPath = captureFile("err");
+    return collectChild(startTool(sandbox, run, outPath, errPath), outPath, errPath);
 }

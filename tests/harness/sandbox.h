@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 #include "harness/capture.h"
@@ -15,7 +16,8 @@
 /// sandbox directory, and /proc is replaced by the sandbox's own proc
 /// directory when the test provides one (the entering process keeps its
 /// own entry there as self and <pid>). Nothing of the machine changes.
-/// Entering needs root; tests call SKIP_UNLESS_ROOT first.
+/// Entering needs root; tests call SKIP_UNLESS_ROOT first. Set-up steps
+/// that fail throw std::runtime_error, so the test fails.
 class Sandbox {
 public:
     Sandbox();
@@ -66,6 +68,7 @@ struct ToolRun {
 /// Runs the built verstally inside the sandbox; waits and captures.
 Outcome runTool(const Sandbox& sandbox, const ToolRun& run);
 /// Starts it without waiting; returns the pid (streams go to the paths).
+/// A step of the child's set-up that fails ends it with status 125.
 int startTool(const Sandbox& sandbox, const ToolRun& run, const std::string& outPath, const std::string& errPath);
 /// Runs `body` inside the sandbox in a forked child, captured.
 Outcome runInSandbox(const Sandbox& sandbox, const std::function<void()>& body);

@@ -1,11 +1,19 @@
 #include "harness/tool_fixture.h"
 
-#include <unistd.h>
+void LibraryWithDatabase::SetUp() {
+    SKIP_UNLESS_ROOT();
+    writePasswordFile(sandbox, "\n");
+}
+
+Outcome LibraryWithDatabase::inside(const std::function<void()>& body, std::map<std::string, std::string> env) {
+    if (env.empty()) env = db.socketEnv();
+    return runWithDatabase(sandbox, env, body);
+}
 
 void ToolWithDatabase::SetUp() {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for mount namespaces";
+    LibraryWithDatabase::SetUp();
+    if (IsSkipped()) return;
     sandbox.writeProductConf();
-    writePasswordFile(sandbox);
 }
 
 ToolRun ToolWithDatabase::toolRun(const std::vector<std::string>& args) const {

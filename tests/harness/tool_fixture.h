@@ -1,16 +1,32 @@
 #ifndef VERSTALLY_TESTS_HARNESS_TOOL_FIXTURE_H
 #define VERSTALLY_TESTS_HARNESS_TOOL_FIXTURE_H
 
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "harness/database.h"
 #include "harness/sandbox.h"
 
-/// The built tool with a product configuration, the password file and a
-/// fresh database of its own, reached through the server's socket.
-class ToolWithDatabase : public ::testing::Test {
+/// A sandbox with the password file and a fresh database of its own, for
+/// library code run inside it. Skips unless root.
+class LibraryWithDatabase : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    /// Runs `body` inside the sandbox in a captured child, as the program
+    /// "verstally", with this test's database in the environment through
+    /// the server's socket (or `env` when given).
+    Outcome inside(const std::function<void()>& body, std::map<std::string, std::string> env = {});
+
+    TestDatabase db;
+    Sandbox sandbox;
+};
+
+/// The built tool with, besides, a product configuration.
+class ToolWithDatabase : public LibraryWithDatabase {
 protected:
     void SetUp() override;
 
@@ -21,9 +37,6 @@ protected:
 
     /// The first line of a message as the tool writes it.
     static std::string line(const std::string& text) { return "verstally: " + text + "\n"; }
-
-    Sandbox sandbox;
-    TestDatabase db;
 };
 
 #endif
