@@ -7,7 +7,8 @@
 
 // Implemented in: connection.cpp (db_connect, open_panel_db),
 // container_mode.cpp (apply_container_mode, get_run_mode,
-// save_db_host_link), socket_discovery.cpp (find_mysql_socket).
+// save_db_host_link), socket_discovery.cpp (find_mysql_socket,
+// mysql_socket_from_conf).
 
 /// Opens a connection to the panel database. The password is the content
 /// of the admin password file (one trailing "\n" dropped); host, port,

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "env/messages.h"
