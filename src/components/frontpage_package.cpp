@@ -34,9 +34,11 @@ void FrontpagePackage::fetchVersion() {
 
     char output[TEXT_BUFFER_SIZE];
     const std::size_t got = readToolOutput(b[0], output, sizeof output);
-    // '&', not '&&': both status pipes must be read and closed, also when
-    // the first child already failed.
-    const bool started = toolStarted(toolChild.statusRead) & toolStarted(grepChild.statusRead);
+    // Both status pipes are read and closed, also when the first child
+    // already failed (a short-circuit '&&' would leave the second open).
+    const bool toolRan = toolStarted(toolChild.statusRead);
+    const bool grepRan = toolStarted(grepChild.statusRead);
+    const bool started = toolRan && grepRan;
     waitForTool(toolChild.pid);
     waitForTool(grepChild.pid);
     if (!started) return;

@@ -48,7 +48,7 @@ void set_fatal_exit_hook(void (*hook)()) { fatal_exit_hook = hook; }
 
 namespace {
 
-void report_error_v(int exit_code, const char* format, va_list args) {
+__attribute__((format(printf, 2, 0))) void report_error_v(int exit_code, const char* format, va_list args) {
     const int saved_errno = errno;
 
     std::size_t capacity = TEXT_BUFFER_SIZE;
