@@ -178,16 +178,24 @@ void applyDatabaseEnv(const std::map<std::string, std::string>& env) {
     for (const auto& entry : env) setenv(entry.first.c_str(), entry.second.c_str(), 1);
 }
 
-DeadServer::DeadServer() {
-    tcp_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int bindLoopbackPort(unsigned& port, const char* what) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (tcp_ < 0 || bind(tcp_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(tcp_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error(std::string("dead port: ") + std::strerror(errno));
-    port_ = ntohs(address.sin_port);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        const int error = errno;
+        if (fd >= 0) close(fd);
+        throw std::runtime_error(std::string(what) + ": " + std::strerror(error));
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+DeadServer::DeadServer() {
+    tcp_ = bindLoopbackPort(port_, "dead port");
 
     char pattern[] = "/var/tmp/vtdead.XXXXXX";
     if (mkdtemp(pattern) == nullptr) throw std::runtime_error(std::string("dead socket dir: ") + std::strerror(errno));

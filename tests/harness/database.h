@@ -113,6 +113,10 @@ std::string otherAdminSessions(MYSQL* own);
 /// then sets the variables of `env`.
 void applyDatabaseEnv(const std::map<std::string, std::string>& env);
 
+/// A TCP socket bound (not listening) to a free port on 127.0.0.1, whose
+/// number goes to `port`; throws std::runtime_error naming `what`.
+int bindLoopbackPort(unsigned& port, const char* what);
+
 /// A server that is down: a TCP port on 127.0.0.1 and a unix socket under
 /// /var/tmp, both bound but not listening, so every connection is refused
 /// at once. Held while the object lives (no other process can take them).

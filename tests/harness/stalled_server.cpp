@@ -15,15 +15,8 @@
 #include "harness/capture.h"
 
 StalledListener::StalledListener(const std::string& greeting) {
-    listening_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listening_ < 0 || bind(listening_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(listening_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || listen(listening_, 64) != 0)
-        throw std::runtime_error(std::string("stalled listener: ") + std::strerror(errno));
-    port_ = ntohs(address.sin_port);
+    listening_ = bindLoopbackPort(port_, "stalled listener");
+    if (listen(listening_, 64) != 0) throw std::runtime_error(std::string("stalled listener: ") + std::strerror(errno));
     if (greeting.empty()) return;
     acceptor_ = std::thread([this, greeting] {
         for (;;) {
