@@ -46,12 +46,16 @@ TEST(Messages, ReportErrorAppendsSavedErrno) {
         report_error(0, "Error: %s not defined in product config file", "FTPD_BIN_D");
         errno = 0;
         report_error(0, "no errno %d", 7);
+        // The plain forms never carry a reason, and leave errno as it was.
+        errno = EAGAIN;
+        warn_message("plain %d", 8);
+        if (errno != EAGAIN) warn_message("errno changed");
         errno = EACCES;
         report_error(3, "with newline\n");
     });
     const std::string expected = std::string("verstally: Error: FTPD_BIN_D not defined in product config file\n") +
                                  "System error 2: " + std::strerror(ENOENT) + "\n" +
-                                 "verstally: no errno 7\n" +
+                                 "verstally: no errno 7\n" + "verstally: plain 8\n" +
                                  "verstally: with newline\n\nSystem error 13: " + std::strerror(EACCES) + "\n";
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, expected);

@@ -48,13 +48,16 @@ void set_fatal_exit_hook(void (*hook)()) { fatal_exit_hook = hook; }
 
 namespace {
 
-__attribute__((format(printf, 2, 0))) void report_error_v(int exit_code, const char* format, va_list args) {
+// Formats the message and, when `error` is not 0, appends "\nSystem error
+// %d: %s" for it; hands the text to emit_error. errno is left as it was.
+__attribute__((format(printf, 3, 0))) void say_v(int exit_code, int error, const char* format, va_list args) {
     const int saved_errno = errno;
 
     std::size_t capacity = TEXT_BUFFER_SIZE;
     char* buffer = static_cast<char*>(std::malloc(capacity));
     if (buffer == nullptr) {
         emit_error("Can't allocate memory for error message", exit_code);
+        errno = saved_errno;
         return;
     }
 
@@ -77,12 +80,10 @@ __attribute__((format(printf, 2, 0))) void report_error_v(int exit_code, const c
         }
     }
     va_end(retry);
-    errno = saved_errno;
 
-    if (saved_errno != 0) {
+    if (error != 0) {
         char suffix[TEXT_BUFFER_SIZE];
-        int suffix_len = std::snprintf(suffix, sizeof suffix, "\nSystem error %d: %s", saved_errno,
-                                       std::strerror(saved_errno));
+        int suffix_len = std::snprintf(suffix, sizeof suffix, "\nSystem error %d: %s", error, std::strerror(error));
         std::size_t needed = length + static_cast<std::size_t>(suffix_len) + 1;
         if (complete && needed > capacity) {
             char* grown = static_cast<char*>(std::realloc(buffer, needed));
@@ -93,26 +94,44 @@ __attribute__((format(printf, 2, 0))) void report_error_v(int exit_code, const c
         }
         // Whatever does not fit after a failed growth is dropped.
         std::snprintf(buffer + length, capacity - length, "%s", suffix);
-        errno = saved_errno;
     }
 
+    errno = saved_errno;
     emit_error(buffer, exit_code);
     std::free(buffer);
+    errno = saved_errno;
 }
 
 }  // namespace
 
 void report_error(int exit_code, const char* format, ...) {
+    const int error = errno;
     va_list args;
     va_start(args, format);
-    report_error_v(exit_code, format, args);
+    say_v(exit_code, error, format, args);
     va_end(args);
 }
 
 void fatal_error(const char* format, ...) {
+    const int error = errno;
     va_list args;
     va_start(args, format);
-    report_error_v(1, format, args);
+    say_v(1, error, format, args);
+    va_end(args);
+    std::exit(1);  // not reached: a fatal report ends the process
+}
+
+void warn_message(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    say_v(0, 0, format, args);
+    va_end(args);
+}
+
+void fatal_message(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    say_v(1, 0, format, args);
     va_end(args);
     std::exit(1);  // not reached: a fatal report ends the process
 }

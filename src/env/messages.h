@@ -13,6 +13,14 @@ void report_error(int exit_code, const char* format, ...) __attribute__((format(
 /// report_error with exit code 1: reports and ends the process.
 [[noreturn]] void fatal_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+/// A message that no failed system call caused: formatted as report_error
+/// formats, but never followed by a "System error" line, whatever errno
+/// holds (errno is neither read nor changed). Returns.
+void warn_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// warn_message's fatal form: reports and ends the process with status 1.
+[[noreturn]] void fatal_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 /// Writes "<name>: <text>" plus a newline when missing, to standard error and
 /// then standard output. The text is written literally. Ends the process with
 /// exit_code when it is non-zero.
