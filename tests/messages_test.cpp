@@ -4,6 +4,7 @@
 #include <string>
 
 #include "env/messages.h"
+#include "env/safe_point.h"
 #include "harness/capture.h"
 
 namespace {
@@ -90,26 +91,22 @@ TEST(Messages, SuffixThatCrossesTheBufferEndIsKeptWhole) {
 
 namespace {
 
-TEST(Messages, FatalExitHookRunsFirstAndMayTakeOver) {
+// A pending end of the run is acted on before any message, a warning
+// included; the routine's own messages do not call it again.
+TEST(Messages, EveryMessageIsASafePointWhoseRoutineMayTakeOver) {
     Outcome r = captureInChild([] {
         program_path = "verstally";
-        set_fatal_exit_hook([] { emit_error("hook", 0); });
-        emit_error("warning", 0);  // no hook for warnings
+        set_safe_point_routine([] { emit_error("routine", 0); });
+        emit_error("warning", 0);
         emit_error("fatal", 1);
     });
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "verstally: warning\nverstally: hook\nverstally: fatal\n");
+    EXPECT_EQ(r.out, "verstally: routine\nverstally: warning\nverstally: routine\nverstally: fatal\n");
 
     Outcome takeover = captureInChild([] {
         program_path = "verstally";
-        set_fatal_exit_hook([] {
-            static bool once = false;
-            if (once) return;
-            once = true;
-            report_error(7, "taken over");
-        });
-        errno = 0;
-        report_error(1, "original");
+        set_safe_point_routine([] { report_error(7, "taken over"); });
+        warn_message("original");
     });
     EXPECT_EQ(takeover.status, 7);
     EXPECT_EQ(takeover.out, "verstally: taken over\n");

@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <libgen.h>
@@ -50,25 +49,22 @@ void ColdfusionPackage::fetchVersion() {
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof tool) return;
     std::snprintf(argument, sizeof argument, "%s", j2ee ? CF_J2EE_TOOL_ARG : CF_STANDARD_TOOL_ARG);
 
-    std::string executable;
-    if (!toolPresent(tool, "ColdFusion binary file", executable)) return;
+    CheckedTool checked;
+    if (!toolPresent(tool, "ColdFusion binary file", checked)) return;
 
-    // The tool runs in its own directory, named as it is known there.
-    char dirCopy[TEXT_BUFFER_SIZE];
+    // The tool runs in the directory that was checked, named as it is
+    // known there.
     char baseCopy[TEXT_BUFFER_SIZE];
-    std::snprintf(dirCopy, sizeof dirCopy, "%s", tool);
     std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
     int outputPipe[2];
     openToolPipe(outputPipe);
-    const StartedTool child =
-        startTool(executable.c_str(), basename(baseCopy), argument, -1, outputPipe[1], dirname(dirCopy));
+    const pid_t child =
+        startTool(checked.executable.c_str(), basename(baseCopy), argument, -1, outputPipe[1], checked.directory.c_str());
     close(outputPipe[1]);
-
     const std::size_t got = readToolOutput(outputPipe[0], output, sizeof output);
-    const bool started = toolStarted(child.statusRead);
-    waitForTool(child.pid);
     // A tool that could not be started says nothing about an installation.
-    if (!started) return;
+    if (child < 0) return;
+    waitForTool(child);
 
     std::size_t end = 0;
     while (end < got && output[end] != '\n' && output[end] != '\0') ++end;

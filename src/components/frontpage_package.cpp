@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <libgen.h>
@@ -16,32 +15,32 @@ FrontpagePackage::~FrontpagePackage() = default;
 
 void FrontpagePackage::fetchVersion() {
     const char* tool = FRONTPAGE_TOOL_PATH;
-    std::string executable;
-    if (!toolPresent(tool, "frontpage owsadm.exe", executable)) return;
+    CheckedTool checked;
+    if (!toolPresent(tool, "frontpage owsadm.exe", checked)) return;
 
     // The tool writes into pipe A, grep reads A and writes into pipe B.
     char baseCopy[TEXT_BUFFER_SIZE];
     std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
     int a[2];
     openToolPipe(a);
-    const StartedTool toolChild = startTool(executable.c_str(), basename(baseCopy), FRONTPAGE_TOOL_ARG, -1, a[1]);
+    const pid_t toolChild = startTool(checked.executable.c_str(), basename(baseCopy), FRONTPAGE_TOOL_ARG, -1, a[1]);
     close(a[1]);
+    if (toolChild < 0) {
+        close(a[0]);
+        return;
+    }
     int b[2];
     openToolPipe(b);
-    const StartedTool grepChild = startTool(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, a[0], b[1]);
+    const pid_t grepChild = startTool(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, a[0], b[1]);
     close(a[0]);
     close(b[1]);
 
     char output[TEXT_BUFFER_SIZE];
     const std::size_t got = readToolOutput(b[0], output, sizeof output);
-    // Both status pipes are read and closed, also when the first child
-    // already failed (a short-circuit '&&' would leave the second open).
-    const bool toolRan = toolStarted(toolChild.statusRead);
-    const bool grepRan = toolStarted(grepChild.statusRead);
-    const bool started = toolRan && grepRan;
-    waitForTool(toolChild.pid);
-    waitForTool(grepChild.pid);
-    if (!started) return;
+    waitForTool(toolChild);
+    // Without grep nothing was read: that says nothing about the tool.
+    if (grepChild < 0) return;
+    waitForTool(grepChild);
 
     const std::string text(output, got);
     const std::size_t mark = text.find(FRONTPAGE_VERSION_MARK);

@@ -1,17 +1,19 @@
 #include "components/tool_probe.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "env/constants.h"
 #include "env/messages.h"
+#include "env/safe_point.h"
 #include "util/child_process.h"
+#include "util/exceptions.h"
 
 namespace vonta {
 
@@ -21,118 +23,114 @@ namespace {
 // decides which program that is.
 bool safeOwner(const struct stat& st) { return st.st_uid == 0 || st.st_uid == geteuid(); }
 
-bool safeDirectory(const std::string& directory) {
+bool writableByOthers(const struct stat& st) { return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0; }
+
+// In a sticky directory only an entry's owner may rename or remove it, and
+// the entry below is checked in its turn.
+bool safeDirectory(const struct stat& st) {
+    return S_ISDIR(st.st_mode) && safeOwner(st) && (!writableByOthers(st) || (st.st_mode & S_ISVTX) != 0);
+}
+
+bool safeTool(const struct stat& st) {
+    return (st.st_mode & TOOL_MODE_MASK) == TOOL_MODE_REQUIRED && safeOwner(st) && !writableByOthers(st);
+}
+
+// Puts the names of `path` ("" and "." left out) in front of `rest`.
+void prependNames(const std::string& path, std::deque<std::string>& rest) {
+    std::vector<std::string> names;
+    std::size_t from = 0;
+    while (from <= path.size()) {
+        std::size_t slash = path.find('/', from);
+        if (slash == std::string::npos) slash = path.size();
+        std::string name = path.substr(from, slash - from);
+        if (!name.empty() && name != ".") names.push_back(std::move(name));
+        from = slash + 1;
+    }
+    rest.insert(rest.begin(), names.begin(), names.end());
+}
+
+std::string joinNames(const std::vector<std::string>& names, std::size_t count) {
+    std::string path;
+    for (std::size_t i = 0; i < count; ++i) path += "/" + names[i];
+    return path.empty() ? "/" : path;
+}
+
+// Follows `path` name by name from /, checking each step before taking the
+// next one; true when every step is safe and the path ends in a safe tool,
+// whose names without links are then in `resolved`. A link is followed
+// only once it has passed. ".." leaves the directory the walk came from,
+// which has passed already.
+bool walkSafely(const std::string& path, std::vector<std::string>& resolved) {
     struct stat st;
-    if (lstat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !safeOwner(st)) return false;
-    // In a sticky directory only an entry's owner may rename or remove it,
-    // and the entry below is checked in its turn.
-    return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0;
+    if (lstat("/", &st) != 0 || !safeDirectory(st)) return false;
+    std::deque<std::string> rest;
+    prependNames(path, rest);
+    if (path.empty() || path[0] != '/') {
+        char* cwd = getcwd(nullptr, 0);
+        if (cwd == nullptr) return false;
+        prependNames(cwd, rest);
+        std::free(cwd);
+    }
+    unsigned links = 0;
+    while (!rest.empty()) {
+        std::string name = std::move(rest.front());
+        rest.pop_front();
+        if (name == "..") {
+            if (!resolved.empty()) resolved.pop_back();
+            continue;
+        }
+        resolved.push_back(std::move(name));
+        const std::string here = joinNames(resolved, resolved.size());
+        if (lstat(here.c_str(), &st) != 0) return false;
+        if (S_ISLNK(st.st_mode)) {
+            if (!safeOwner(st) || ++links > MAX_TOOL_PATH_LINKS) return false;
+            std::vector<char> target(static_cast<std::size_t>(st.st_size) + 1);
+            const ssize_t length = readlink(here.c_str(), target.data(), target.size());
+            if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return false;
+            resolved.pop_back();
+            if (target[0] == '/') resolved.clear();
+            prependNames(std::string(target.data(), static_cast<std::size_t>(length)), rest);
+            continue;
+        }
+        if (rest.empty()) return safeTool(st);
+        if (!safeDirectory(st)) return false;
+    }
+    return false;  // a directory, not a tool
 }
 
 }  // namespace
 
-bool toolPresent(const char* path, const char* label, std::string& executable) {
-    // The canonical path has no links left, so once every directory on it
-    // is safe nobody but root can change what it names before the exec.
-    char* canonical = realpath(path, nullptr);
-    if (canonical == nullptr) return false;
-    executable = canonical;
-    std::free(canonical);
-
+bool toolPresent(const char* path, const char* label, CheckedTool& tool) {
     struct stat st;
-    bool safe = lstat(executable.c_str(), &st) == 0 && (st.st_mode & TOOL_MODE_MASK) == TOOL_MODE_REQUIRED &&
-                safeOwner(st) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-    for (std::size_t slash = 0; safe && slash != std::string::npos; slash = executable.find('/', slash + 1))
-        safe = safeDirectory(slash == 0 ? std::string("/") : executable.substr(0, slash));
-    if (!safe) {
-        // No system call failed: the message must not carry a stale reason.
-        errno = 0;
-        fatal_error("Bad file permissions on %s %s\n", label, path);
-    }
+    if (stat(path, &st) != 0) return false;
+    std::vector<std::string> resolved;
+    if (!walkSafely(path, resolved)) fatal_message("Bad file permissions on %s %s\n", label, path);
+    tool.executable = joinNames(resolved, resolved.size());
+    tool.directory = joinNames(resolved, resolved.size() - 1);
     return true;
 }
 
-namespace {
-int moveAbove2(int fd) {
-    if (fd > 2) return fd;
-    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return moved;
-}
-}  // namespace
-
 void openToolPipe(int fds[2]) {
     if (pipe2(fds, O_CLOEXEC) != 0) fatal_error("Unable to open pipe: %s\n", std::strerror(errno));
-    fds[0] = moveAbove2(fds[0]);
-    fds[1] = moveAbove2(fds[1]);
-    if (fds[0] < 0 || fds[1] < 0) fatal_error("Unable to open pipe: %s\n", std::strerror(errno));
 }
 
-namespace {
-
-// In a child whose 0, 1 and 2 are set up: every other descriptor goes but
-// the close-on-exec status pipe, so the tool inherits nothing of the run.
-void closeAllButStatusPipe(int statusWrite) {
-    for (int fd = 3; fd < statusWrite; ++fd) close(fd);
-    closeDescriptorsFrom(statusWrite + 1);
-}
-
-// Tells the parent, through the status pipe, that the tool did not start;
-// the child then ends with its message.
-int tellNotStarted(int statusWrite, int error) {
-    const char failed = 1;
-    ssize_t ignored = write(statusWrite, &failed, 1);
-    (void)ignored;
-    errno = error;
-    return error;
-}
-
-[[noreturn]] void runInChild(const char* executable, const char* argv0, const char* argument, int input, int output,
-                             const char* directory, int statusWrite) {
-    if (directory != nullptr && chdir(directory) != 0) {
-        const int error = tellNotStarted(statusWrite, errno);
-        fatal_error("Unable to change directory to %s: %s\n", directory, std::strerror(error));
+pid_t startTool(const char* executable, const char* argv0, const char* argument, int input, int output,
+                const char* directory) {
+    const std::vector<char*> argv = {const_cast<char*>(argv0), const_cast<char*>(argument), nullptr};
+    ChildStart start;
+    start.path = executable;
+    start.argv = &argv;
+    start.input = input;
+    start.output = output;
+    start.error = output;
+    start.directory = directory;
+    int notStarted = 0;
+    try {
+        return startChild(start, notStarted);
+    } catch (const zev::ExSystemErrorBase& e) {
+        errno = e.errorNumber;
+        fatal_error("Unable to create child: %s\n", std::strerror(e.errorNumber));
     }
-    close(0);
-    close(1);
-    close(2);
-    if ((input >= 0 && dup2(input, 0) < 0) || dup2(output, 1) < 0 || dup2(output, 2) < 0) {
-        const int error = tellNotStarted(statusWrite, errno);
-        fatal_error("Unable to duplicate a file descriptor: %s\n", std::strerror(error));
-    }
-    closeAllButStatusPipe(statusWrite);
-    execl(executable, argv0, argument, static_cast<char*>(nullptr));
-    const int error = tellNotStarted(statusWrite, errno);
-    fatal_error("Unable to exec program %s: %s\n", executable, std::strerror(error));
-}
-
-}  // namespace
-
-StartedTool startTool(const char* executable, const char* argv0, const char* argument, int input, int output,
-                      const char* directory) {
-    int status[2];
-    openToolPipe(status);
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) fatal_error("Unable to create child: %s\n", std::strerror(errno));
-    if (child == 0) {
-        // A group of its own, so that ending the tool ends what it started.
-        setpgid(0, 0);
-        runInChild(executable, argv0, argument, input, output, directory, status[1]);
-    }
-    registerWaitedChild(child);
-    close(status[1]);
-    return {child, status[0]};
-}
-
-bool toolStarted(int statusRead) {
-    char byte;
-    ssize_t got;
-    while ((got = read(statusRead, &byte, 1)) < 0 && errno == EINTR) childWaitInterrupted();
-    close(statusRead);
-    return got == 0;
 }
 
 std::size_t readToolOutput(int fd, char* buffer, std::size_t size) {
@@ -148,7 +146,7 @@ std::size_t readToolOutput(int fd, char* buffer, std::size_t size) {
         }
         if (got == 0) break;
         if (errno == EINTR) {
-            childWaitInterrupted();
+            safe_point();
             continue;
         }
         fatal_error("Unable to read program output: %s\n", std::strerror(errno));
@@ -159,14 +157,7 @@ std::size_t readToolOutput(int fd, char* buffer, std::size_t size) {
 
 void waitForTool(pid_t child) {
     int status;
-    while (waitpid(child, &status, WUNTRACED) < 0) {
-        if (errno != EINTR) {
-            unregisterWaitedChild(child);
-            fatal_error("Error occured during exec program: %s\n", std::strerror(errno));
-        }
-        childWaitInterrupted();
-    }
-    unregisterWaitedChild(child);
+    if (!waitForChild(child, status)) fatal_error("Error occured during exec program: %s\n", std::strerror(errno));
 }
 
 }  // namespace vonta

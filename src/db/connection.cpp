@@ -98,6 +98,9 @@ MYSQL* db_connect(char* message, std::size_t message_size) {
                       mysql_error(connection));
         mysql_close(connection);
         end_connection_phase();
+        // What the client library left in errno is its own business; only
+        // a socket's real reason may reach a "System error" line.
+        errno = connection_phase_error();
         return nullptr;
     }
     end_connection_phase();
@@ -108,6 +111,11 @@ MYSQL* db_connect(char* message, std::size_t message_size) {
 MYSQL* open_panel_db() {
     char message[DB_MESSAGE_BUFFER_SIZE];
     MYSQL* connection = db_connect(message, sizeof message);
-    if (connection == nullptr) emit_error(message, 0);
+    if (connection == nullptr) {
+        // The reason stays in errno for the caller's own message.
+        const int reason = errno;
+        emit_error(message, 0);
+        errno = reason;
+    }
     return connection;
 }

@@ -18,11 +18,15 @@
 /// "set foreign_key_checks=0" on the new connection (result ignored).
 /// Returns the connection (the caller closes it with mysql_close), or null
 /// with the reason in `message` (cut to `message_size`, always terminated
-/// when the size is not 0). Never prints and never exits.
+/// when the size is not 0); errno then holds the system's reason where
+/// there is one (a password file that cannot be read, a connection
+/// refused or timed out) and 0 where the server or the client library
+/// refused. Never prints and never exits.
 MYSQL* db_connect(char* message, std::size_t message_size);
 
 /// db_connect with a buffer of its own; on failure writes the reason as a
-/// warning (emit_error, exit code 0) and returns null.
+/// warning (emit_error, exit code 0) and returns null, errno as db_connect
+/// left it.
 MYSQL* open_panel_db();
 
 /// Container mode. With the marker link present, ZEV_DB_HOST defaults to

@@ -22,6 +22,9 @@ volatile sig_atomic_t abort_requested = 0;
 volatile sig_atomic_t waiting_socket = -1;
 // The socket whose wait the abort cut short, -1 when none.
 volatile sig_atomic_t aborted_socket = -1;
+// Why the connection phase's last wait failed (a refused or timed-out
+// connect), 0 when none did.
+int phase_error = 0;
 
 // Server thread ids by socket, for the sockets of the connections made here.
 struct known_connection {
@@ -56,6 +59,7 @@ int wait_for_server(my_socket socket, my_bool is_read, int) {
             const long long left = phase_deadline - now_ms();
             if (left <= 0) {
                 errno = ETIMEDOUT;
+                phase_error = ETIMEDOUT;
                 result = 0;
                 break;
             }
@@ -68,6 +72,17 @@ int wait_for_server(my_socket socket, my_bool is_read, int) {
             // The client library's read that found nothing yet left EAGAIN
             // behind; it is no failure, and no message may report it.
             if (result > 0) errno = 0;
+            // A connect that failed reads as ready for writing; its reason
+            // is the socket's, and the wait fails with it, so that the
+            // client library reports that reason and not its own EINPROGRESS.
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (result > 0 && !is_read && getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
+                error != 0) {
+                errno = error;
+                if (phase_deadline != 0) phase_error = error;
+                result = -1;
+            }
             break;
         }
         if (errno != EINTR) break;
@@ -88,9 +103,14 @@ void prepare_connection_wait(MYSQL* connection) {
     mysql_optionsv(connection, MARIADB_OPT_IO_WAIT, wait_for_server);
 }
 
-void begin_connection_phase() { phase_deadline = now_ms() + static_cast<long long>(CONNECT_BOUND_SECONDS) * 1000; }
+void begin_connection_phase() {
+    phase_deadline = now_ms() + static_cast<long long>(CONNECT_BOUND_SECONDS) * 1000;
+    phase_error = 0;
+}
 
 void end_connection_phase() { phase_deadline = 0; }
+
+int connection_phase_error() { return phase_error; }
 
 void note_connection(MYSQL* connection) {
     const my_socket socket = mysql_get_socket(connection);
@@ -121,20 +141,18 @@ void abort_database_waits() {
     }
 }
 
-unsigned long resume_database_waits(const MYSQL* connection, bool* was_connection) {
-    abort_requested = 0;
+unsigned long aborted_statement_thread() {
     const int socket = aborted_socket;
-    aborted_socket = -1;
     unsigned long thread_id = 0;
     if (socket >= 0)
         for (const auto& entry : known)
             if (entry.socket == socket) thread_id = entry.thread_id;
-    // A connection that lost its server has no socket any more, but keeps
-    // its thread id.
-    if (was_connection != nullptr)
-        *was_connection =
-            thread_id != 0 && connection != nullptr && mysql_thread_id(const_cast<MYSQL*>(connection)) == thread_id;
     return thread_id;
+}
+
+void resume_database_waits() {
+    abort_requested = 0;
+    aborted_socket = -1;
 }
 
 void cancel_statement_of(MYSQL* connection, unsigned long thread_id) {

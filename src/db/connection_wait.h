@@ -24,18 +24,27 @@ void prepare_connection_wait(MYSQL* connection);
 void begin_connection_phase();
 void end_connection_phase();
 
+/// The reason the current (or last) connection phase failed while it
+/// waited: the socket's error of a connect that failed (ECONNREFUSED, say),
+/// ETIMEDOUT when the phase ran out of time, 0 when neither happened.
+int connection_phase_error();
+
 /// After a connection is made: its socket is closed on exec (no child may
-/// inherit it), and its server thread id is recorded for cancel_aborted_statement.
+/// inherit it), and its server thread id is recorded for
+/// aborted_statement_thread.
 void note_connection(MYSQL* connection);
 
 /// Async-signal-safe: ends the database wait in progress (its socket is
 /// shut down) and makes every later wait fail, until resume_database_waits.
 void abort_database_waits();
 
-/// Lets waits run again after an abort. Returns the server thread id of
-/// the connection whose wait was cut short (0 when none was waiting), and
-/// whether that connection is `connection`.
-unsigned long resume_database_waits(const MYSQL* connection, bool* was_connection);
+/// After an abort: the server thread id of the connection whose wait it
+/// cut short (its statement may still wait in the server), 0 when none was
+/// waiting.
+unsigned long aborted_statement_thread();
+
+/// Lets waits run again after an abort.
+void resume_database_waits();
 
 /// Asks the server, on `connection`, to end the statement of thread
 /// `thread_id` (a statement whose client gave up on it). Result ignored.

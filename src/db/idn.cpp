@@ -46,8 +46,8 @@ void check_allocation(int code) {
 
 // Runs one conversion; null with idn_last_error set on failure.
 char* convert(const char* name, bool to_ascii) {
-    // The library may leave errno set on success; a later message must
-    // only name errors of this conversion.
+    // Only an allocation failure of this conversion may name a system
+    // error.
     errno = 0;
     char* output = nullptr;
     int code = to_ascii ? idna_to_ascii_8z(name, &output, 0) : idna_to_unicode_8z8z(name, &output, 0);
@@ -60,8 +60,21 @@ char* convert(const char* name, bool to_ascii) {
     return output;
 }
 
+// Appends a group of the URL; bytes outside ASCII are written as %XX, so
+// that the whole URL is ASCII and still means the same.
 void append_group(std::string& out, const char* text, const regmatch_t& group) {
-    if (group.rm_so >= 0) out.append(text + group.rm_so, static_cast<std::size_t>(group.rm_eo - group.rm_so));
+    if (group.rm_so < 0) return;
+    static const char hex[] = "0123456789ABCDEF";
+    for (regoff_t i = group.rm_so; i < group.rm_eo; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0x0F];
+        }
+    }
 }
 
 }  // namespace
@@ -88,42 +101,37 @@ char* idn_toascii(const char* name) { return convert(name, true); }
 char* idn_toascii_safe(const char* name) {
     char* output = convert(name, true);
     if (output == nullptr)
-        fatal_error("%s(%s) failed: %s", "idn_toascii_safe", name, idn_error_text(idn_last_error));
+        fatal_message("%s(%s) failed: %s", "idn_toascii_safe", name, idn_error_text(idn_last_error));
     return output;
 }
 
 const char* idn_url_toascii(const char* url) {
     static char result[TEXT_BUFFER_SIZE];
-    errno = 0;
     if (url == nullptr) {
-        report_error(0, "no hostname found in URL");
+        warn_message("no hostname found in URL");
         return nullptr;
     }
 
     CompiledRegex regex(IDN_URL_PATTERN);
     if (regex.result() != 0)
-        fatal_error("regcomp() failed: %s", regex_error_text(regex.result(), regex.get()).c_str());
+        fatal_message("regcomp() failed: %s", regex_error_text(regex.result(), regex.get()).c_str());
 
-    enum { WHOLE, SCHEME, USER, HOST, REST, GROUPS };
+    enum { WHOLE, SCHEME, USER, HOST, PORT, REST, GROUPS };
     regmatch_t groups[GROUPS];
     int matched = regexec(regex.get(), url, GROUPS, groups, 0);
     if (matched != 0) {
-        report_error(0, "regexec() failed: %s", regex_error_text(matched, regex.get()).c_str());
+        warn_message("regexec() failed: %s", regex_error_text(matched, regex.get()).c_str());
         return nullptr;
     }
     if (groups[HOST].rm_so < 0) {
-        report_error(0, "no hostname found in URL");
+        warn_message("no hostname found in URL");
         return nullptr;
     }
 
     const std::string host(url + groups[HOST].rm_so, static_cast<std::size_t>(groups[HOST].rm_eo - groups[HOST].rm_so));
-    char* ascii_host = nullptr;
-    int code = idna_to_ascii_8z(host.c_str(), &ascii_host, 0);
-    check_allocation(code);
-    if (code != IDNA_SUCCESS) {
-        std::free(ascii_host);
-        idn_last_error = code;
-        report_error(0, "idn_toascii() failed: %s", idn_error_text(code));
+    char* ascii_host = convert(host.c_str(), true);
+    if (ascii_host == nullptr) {
+        warn_message("idn_toascii() failed: %s", idn_error_text(idn_last_error));
         return nullptr;
     }
 
@@ -132,11 +140,12 @@ const char* idn_url_toascii(const char* url) {
     append_group(converted, url, groups[USER]);
     converted += ascii_host;
     std::free(ascii_host);
+    append_group(converted, url, groups[PORT]);
     append_group(converted, url, groups[REST]);
 
     // Cutting would hand out a different URL: refuse instead.
     if (converted.size() >= sizeof result) {
-        report_error(0, "idn_url_toascii(): the converted URL is longer than %zu characters", sizeof result - 1);
+        warn_message("idn_url_toascii(): the converted URL is longer than %zu characters", sizeof result - 1);
         return nullptr;
     }
     std::snprintf(result, sizeof result, "%s", converted.c_str());

@@ -21,13 +21,14 @@ char* idn_toascii(const char* name);
 /// and "idn_toascii_safe(<name>) failed: <text>".
 char* idn_toascii_safe(const char* name);
 
-/// `url` (or a bare host name) with its host part in ASCII; scheme, user
-/// part, port, path and query pass through unchanged. The scheme is
-/// recognised in any case, and an '@' ends the user part only inside the
-/// authority (before the first '/', '?' or '#' after "//"). Points to a
-/// static buffer that the next call overwrites. Null after a warning when
-/// the URL has no host, the host does not convert (code in idn_last_error),
-/// or the result would exceed 4095 characters.
+/// `url` (or a bare host name) in ASCII: its host part in its ASCII form;
+/// scheme, user part, port, path and query pass through, with any byte
+/// outside ASCII written as %XX. The scheme is recognised in any case; the
+/// user part is everything up to the last '@' of the authority (before the
+/// first '/', '?' or '#' after "//"). Points to a static buffer that the
+/// next call overwrites. Null after a warning when the URL has no host,
+/// the host does not convert (code in idn_last_error), or the result would
+/// exceed 4095 characters.
 const char* idn_url_toascii(const char* url);
 
 /// UTF-8 form of the ASCII name `name`, to be released with free; null on

@@ -112,12 +112,13 @@ constexpr const char* FOREIGN_KEY_CHECKS_OFF = "set foreign_key_checks=0";
 
 // --- International domain names ---------------------------------------
 /// Splits a URL into scheme (ftp, http or https, in any case), user part
-/// with its '@', host, and the rest (port, path, query); POSIX extended
-/// syntax. The user part ends at the first '@' of the authority: it holds
-/// no '/', '?' or '#' but the "//" that opens the authority after another
-/// scheme (or none), so an '@' in the path, query or fragment ends none.
+/// with its '@', host, port with its ':' and the rest (path, query,
+/// fragment); POSIX extended syntax. The authority ends at the first '/',
+/// '?' or '#' (after the "//" that opens it behind another scheme, or
+/// none); its user part runs to the last '@' in it, so that neither the
+/// host nor the port can hold one.
 constexpr const char* IDN_URL_PATTERN =
-    "^([Ff][Tt][Pp]://|[Hh][Tt][Tt][Pp][Ss]?://)?([^@/?#]*//[^@/?#]*@|[^@/?#]*@)?([^/:]+)(.*)?$";
+    "^([Ff][Tt][Pp]://|[Hh][Tt][Tt][Pp][Ss]?://)?([^@/?#]*//[^/?#]*@|[^/?#]*@)?([^/?#:@]+)(:[^/?#@]*)?([/?#].*)?$";
 
 // --- Package database ---------------------------------------------------
 /// The Debian package database query program.
@@ -162,6 +163,8 @@ constexpr const char* FRONTPAGE_VERSION_MARK = "Version: ";
 /// A tool must be a regular file with owner read and execute permission.
 constexpr unsigned TOOL_MODE_MASK = S_IFMT | S_IRUSR | S_IXUSR;
 constexpr unsigned TOOL_MODE_REQUIRED = S_IFREG | S_IRUSR | S_IXUSR;
+/// Symbolic links followed on a tool's path at most, as the kernel does.
+constexpr unsigned MAX_TOOL_PATH_LINKS = 40;
 
 // --- Child processes ----------------------------------------------------
 /// Children waited for at once (the FrontPage probe's tool and grep, with
@@ -169,5 +172,13 @@ constexpr unsigned TOOL_MODE_REQUIRED = S_IFREG | S_IRUSR | S_IXUSR;
 constexpr int MAX_WAITED_CHILDREN = 4;
 /// Where a child's unconnected streams go.
 constexpr const char* DEV_NULL = "/dev/null";
+/// Milliseconds a process that gives up may spend ending what it started.
+constexpr long long CHILD_END_BOUND_MS = 5000;
+/// Where the children of a process are found: the kernel's list for its
+/// thread (formatted with the pid twice), else the parent field of every
+/// process's stat line (formatted with the pid).
+constexpr const char* PROC_DIR = "/proc";
+constexpr const char* PROC_CHILDREN_FORMAT = "/proc/%d/task/%d/children";
+constexpr const char* PROC_STAT_FORMAT = "/proc/%s/stat";
 
 #endif

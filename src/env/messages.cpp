@@ -6,45 +6,57 @@
 #include <cstdlib>
 #include <cstring>
 #include <libgen.h>
+#include <string>
 
 #include "env/constants.h"
+#include "env/safe_point.h"
 
 const char* program_path = nullptr;
 
 namespace {
 
-void (*fatal_exit_hook)() = nullptr;
-
-void write_message(FILE* stream, const char* name, const char* text, std::size_t length) {
-    if (name != nullptr) {
-        std::fputs(name, stream);
-        std::fputs(": ", stream);
+// The line as it goes to each stream: "<name>: " when the program path is
+// known, the text, a newline when the text lacks one (an empty text still
+// makes one line).
+std::string compose_line(const char* text, std::size_t length) {
+    std::string line;
+    if (program_path != nullptr) {
+        // basename() may modify its argument: work on a copy.
+        char path_copy[TEXT_BUFFER_SIZE];
+        std::snprintf(path_copy, sizeof path_copy, "%s", program_path);
+        line = basename(path_copy);
+        line += ": ";
     }
-    std::fwrite(text, 1, length, stream);
-    // An empty text still makes one line.
-    if (length == 0 || text[length - 1] != '\n') std::fputc('\n', stream);
-    std::fflush(stream);
+    line.append(text, length);
+    if (length == 0 || text[length - 1] != '\n') line += '\n';
+    return line;
+}
+
+std::string system_error_suffix(int error) {
+    char suffix[TEXT_BUFFER_SIZE];
+    std::snprintf(suffix, sizeof suffix, "\nSystem error %d: %s", error, std::strerror(error));
+    return suffix;
 }
 
 }  // namespace
 
 void emit_error(const char* text, int exit_code) {
-    if (exit_code != 0 && fatal_exit_hook != nullptr) fatal_exit_hook();
+    // A pending request to end the run takes precedence over what it caused.
+    safe_point();
     if (text == nullptr) text = "";
-    // basename() may modify its argument: work on a copy of the stored path.
-    char path_copy[TEXT_BUFFER_SIZE];
-    const char* name = nullptr;
-    if (program_path != nullptr) {
-        std::snprintf(path_copy, sizeof path_copy, "%s", program_path);
-        name = basename(path_copy);
+    const std::string line = compose_line(text, std::strlen(text));
+    for (FILE* stream : {stderr, stdout}) {
+        std::fwrite(line.data(), 1, line.size(), stream);
+        std::fflush(stream);
     }
-    std::size_t length = std::strlen(text);
-    write_message(stderr, name, text, length);
-    write_message(stdout, name, text, length);
     if (exit_code != 0) std::exit(exit_code);
 }
 
-void set_fatal_exit_hook(void (*hook)()) { fatal_exit_hook = hook; }
+std::string message_line(const char* text, int error) {
+    std::string whole = text != nullptr ? text : "";
+    if (error != 0) whole += system_error_suffix(error);
+    return compose_line(whole.data(), whole.size());
+}
 
 namespace {
 
@@ -82,9 +94,8 @@ __attribute__((format(printf, 3, 0))) void say_v(int exit_code, int error, const
     va_end(retry);
 
     if (error != 0) {
-        char suffix[TEXT_BUFFER_SIZE];
-        int suffix_len = std::snprintf(suffix, sizeof suffix, "\nSystem error %d: %s", error, std::strerror(error));
-        std::size_t needed = length + static_cast<std::size_t>(suffix_len) + 1;
+        const std::string suffix = system_error_suffix(error);
+        std::size_t needed = length + suffix.size() + 1;
         if (complete && needed > capacity) {
             char* grown = static_cast<char*>(std::realloc(buffer, needed));
             if (grown != nullptr) {
@@ -93,7 +104,7 @@ __attribute__((format(printf, 3, 0))) void say_v(int exit_code, int error, const
             }
         }
         // Whatever does not fit after a failed growth is dropped.
-        std::snprintf(buffer + length, capacity - length, "%s", suffix);
+        std::snprintf(buffer + length, capacity - length, "%s", suffix.c_str());
     }
 
     errno = saved_errno;

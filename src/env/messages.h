@@ -1,6 +1,8 @@
 #ifndef VERSTALLY_ENV_MESSAGES_H
 #define VERSTALLY_ENV_MESSAGES_H
 
+#include <string>
+
 /// The program's invocation path (argv[0]); messages are prefixed with its
 /// base name. Not copied; null until the entry point stores it.
 extern const char* program_path;
@@ -23,13 +25,13 @@ void warn_message(const char* format, ...) __attribute__((format(printf, 1, 2)))
 
 /// Writes "<name>: <text>" plus a newline when missing, to standard error and
 /// then standard output. The text is written literally. Ends the process with
-/// exit_code when it is non-zero.
+/// exit_code when it is non-zero. A safe point comes first (env/safe_point.h):
+/// a pending end of the run takes precedence over what it caused.
 void emit_error(const char* text, int exit_code);
 
-/// Called by emit_error first when it is given a non-zero exit code; the
-/// hook may end the process itself, and the message is then not written.
-/// Lets a pending run time-out take precedence over a failure it caused.
-/// Null (the default) means nothing is called.
-void set_fatal_exit_hook(void (*hook)());
+/// The bytes report_error would write on each stream for `text` and the
+/// error number `error` (0: no "System error" line), for a message that a
+/// child would have written had it got that far.
+std::string message_line(const char* text, int error);
 
 #endif

@@ -7,11 +7,10 @@
 #include <unistd.h>
 
 #include "env/constants.h"
-
 #include "env/messages.h"
 #include "env/product_conf.h"
+#include "env/safe_point.h"
 #include "tool/modes.h"
-#include "tool/run_timeout.h"
 
 namespace {
 
@@ -78,7 +77,7 @@ int main(int argc, char* argv[]) {
         update_components();
     } catch (const std::exception& e) {
         // A child ended by the time-out fails its run: the time-out it is.
-        check_run_timeout();
+        safe_point();
         std::fprintf(stderr, "%s", e.what());
         return 1;
     }

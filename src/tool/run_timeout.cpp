@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <libgen.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -15,25 +14,22 @@
 #include "db/param_store.h"
 #include "env/constants.h"
 #include "env/messages.h"
+#include "env/safe_point.h"
 #include "tool/panel_db.h"
-#include "util/child_process.h"
+#include "util/waited_children.h"
 
 namespace {
 
 volatile sig_atomic_t timeout_struck = 0;
-bool timeout_handled = false;
 
 // The line of the last-resort exit, prepared while it is safe to format.
 char last_resort_line[TEXT_BUFFER_SIZE];
 std::size_t last_resort_length = 0;
 
 void prepare_last_resort_line() {
-    char path_copy[TEXT_BUFFER_SIZE];
-    std::snprintf(path_copy, sizeof path_copy, "%s", program_path != nullptr ? program_path : "");
-    int length = program_path != nullptr
-                     ? std::snprintf(last_resort_line, sizeof last_resort_line, "%s: Verstally timeout\n", basename(path_copy))
-                     : std::snprintf(last_resort_line, sizeof last_resort_line, "Verstally timeout\n");
-    last_resort_length = length < 0 ? 0 : std::min(static_cast<std::size_t>(length), sizeof last_resort_line - 1);
+    const std::string line = message_line("Verstally timeout", 0);
+    last_resort_length = std::min(line.size(), sizeof last_resort_line - 1);
+    std::memcpy(last_resort_line, line.data(), last_resort_length);
 }
 
 // Counts the time-out on `db`: "1" when the counter is absent or empty,
@@ -49,12 +45,13 @@ void count_timeout(MYSQL* db) {
     }
 }
 
-void finish_timeout() {
-    // The counting may fail fatally itself; the time-out is reported once.
-    if (timeout_handled) return;
-    timeout_handled = true;
-    // Nothing is left behind: the children waited for are ended and reaped.
-    reapWaitedChildren();
+// Runs at every safe point once the time-out has struck: counts it,
+// closes panel_db, reports and ends the process.
+void end_timed_out_run() {
+    if (timeout_struck == 0) return;
+    // Nothing is left behind: every process the run started is ended and
+    // reaped, wherever it moved.
+    endEveryChild();
     // Writing on a connection whose socket the handler shut down must fail,
     // not end the process; no child is left to inherit the setting.
     signal(SIGPIPE, SIG_IGN);
@@ -62,8 +59,9 @@ void finish_timeout() {
     // A statement cut short on the client side may still wait in the server
     // (for a lock, say) and land later: it is cancelled first, on a
     // connection that works, and the time-out is counted there.
-    bool panel_cut = false;
-    const unsigned long cut_thread = resume_database_waits(panel_db, &panel_cut);
+    const unsigned long cut_thread = aborted_statement_thread();
+    resume_database_waits();
+    const bool panel_cut = panel_db != nullptr && cut_thread != 0 && mysql_thread_id(panel_db) == cut_thread;
     MYSQL* counter = panel_db;
     MYSQL* fresh = nullptr;
     if (panel_cut || panel_db == nullptr) {
@@ -78,9 +76,7 @@ void finish_timeout() {
     if (fresh != nullptr) mysql_close(fresh);
     if (panel_db != nullptr) mysql_close(panel_db);
     panel_db = nullptr;
-    // No system call failed here: a stale errno would add a false reason.
-    errno = 0;
-    fatal_error("Verstally timeout");
+    fatal_message("Verstally timeout");
 }
 
 }  // namespace
@@ -104,17 +100,12 @@ void timeout_handler(int) {
     _exit(1);
 }
 
-void check_run_timeout() {
-    if (timeout_struck != 0) finish_timeout();
-}
-
 void arm_run_timeout() {
     prepare_last_resort_line();
     // What a child leaves running when it is ended becomes this process's
     // own child, so that the time-out can end and reap it too.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    setChildWaitInterruptHook(check_run_timeout);
-    set_fatal_exit_hook(check_run_timeout);
+    set_safe_point_routine(end_timed_out_run);
     // Without SA_RESTART, so that a blocking wait returns to a safe point.
     struct sigaction action;
     std::memset(&action, 0, sizeof action);

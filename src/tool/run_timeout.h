@@ -6,14 +6,12 @@
 void arm_run_timeout();
 
 /// The SIGALRM handler. It only notes the time-out and ends the children
-/// being waited for; the counting and the exit follow at the next safe
-/// point (check_run_timeout). Should none come within
-/// TIMEOUT_GRACE_SECONDS, a second SIGALRM ends the process at once.
+/// and the database wait the run is waiting for; at the next safe point
+/// (env/safe_point.h) every process the run started is ended, the time-out
+/// is counted in misc (verstally_fails), panel_db is closed, "Verstally
+/// timeout" is reported and the process ends with status 1. Should no safe
+/// point come within TIMEOUT_GRACE_SECONDS, a second SIGALRM ends the
+/// process at once.
 void timeout_handler(int signal_number);
-
-/// At a safe point: when the time-out has struck, counts it in misc
-/// (verstally_fails), closes panel_db, reports "Verstally timeout" and ends
-/// the process with status 1. Returns otherwise.
-void check_run_timeout();
 
 #endif

@@ -11,6 +11,7 @@
 #include "env/semaphores.h"
 #include "tool/panel_db.h"
 #include "tool/run_timeout.h"
+#include "env/safe_point.h"
 #include "util/utf8.h"
 
 namespace {
@@ -48,10 +49,13 @@ void update_components() {
         else
             statement += NOT_INSTALLED_VERSION;
         statement += "')";
-        check_run_timeout();
     }
 
-    const int failed = mysql_query(panel_db, statement.c_str());
-    check_run_timeout();
-    if (failed != 0) fatal_error("Unable to update Components in DB: %s", mysql_error(panel_db));
+    // Answers given after the time-out struck (a probe whose tool it
+    // killed reads as not installed) must never reach the table.
+    safe_point();
+    // A failed statement is the server's or the connection's failure: what
+    // errno holds then is the client library's leftover, never the reason.
+    if (mysql_query(panel_db, statement.c_str()) != 0)
+        fatal_message("Unable to update Components in DB: %s", mysql_error(panel_db));
 }

@@ -2,103 +2,224 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "env/constants.h"
 #include "env/messages.h"
+#include "env/safe_point.h"
 #include "util/exceptions.h"
+#include "util/waited_children.h"
+
+extern char** environ;
 
 namespace {
 
-void (*waitInterruptHook)() = nullptr;
-volatile sig_atomic_t waitedChildren[MAX_WAITED_CHILDREN] = {};
-
-void interrupted() { childWaitInterrupted(); }
-
-void closeIfOpen(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
+void closeRange(int first, int last) {
+    if (last < first) return;
+#ifdef __linux__
+    if (close_range(static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0) return;
+#endif
+    const int limit = getdtablesize();
+    for (int fd = first; fd <= last && fd < limit; ++fd) close(fd);
 }
 
-// Waits for the child, absorbing interruptions; -1 on failure or a signal.
-int reap(pid_t child) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            unregisterWaitedChild(child);
+// The environment a child gets: the process's own, or a copy of it with the
+// added entries in place of those of the same name. Built in the parent, so
+// that the child only executes.
+class ChildEnvironment {
+public:
+    explicit ChildEnvironment(const std::map<std::string, std::string>* added) {
+        if (added == nullptr || added->empty()) return;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const char* equals = std::strchr(*entry, '=');
+            const std::string name(*entry, equals != nullptr ? static_cast<std::size_t>(equals - *entry) : 0);
+            if (added->count(name) == 0) kept_.push_back(*entry);
+        }
+        for (const auto& entry : *added) owned_.push_back(entry.first + "=" + entry.second);
+        for (auto& text : owned_) kept_.push_back(&text[0]);
+        kept_.push_back(nullptr);
+    }
+    char* const* get() const { return kept_.empty() ? environ : kept_.data(); }
+
+private:
+    std::vector<std::string> owned_;
+    std::vector<char*> kept_;
+};
+
+// The caller's standard descriptors for the child. One that lies in 0 to 2
+// but is not its own target is copied above 2 first, so that setting one
+// standard descriptor of the child cannot overwrite the source of another.
+class StandardSources {
+public:
+    StandardSources(int input, int output, int error) : fds{input, output, error} {
+        for (int target = 0; target <= 2; ++target) {
+            if (fds[target] < 0 || fds[target] > 2 || fds[target] == target) continue;
+            copies_[target] = fcntl(fds[target], F_DUPFD_CLOEXEC, 3);
+            if (copies_[target] < 0) throwSystemError("forkExecvPipes: fcntl() failed", errno);
+            fds[target] = copies_[target];
+        }
+    }
+    ~StandardSources() {
+        for (int copy : copies_)
+            if (copy >= 0) close(copy);
+    }
+    StandardSources(const StandardSources&) = delete;
+    StandardSources& operator=(const StandardSources&) = delete;
+
+    int fds[3];
+
+private:
+    int copies_[3] = {-1, -1, -1};
+};
+
+// posix_spawn's answer: 0, or the errno of what failed, creating the
+// process or starting the program in it.
+int spawnProgram(pid_t& child, const ChildStart& start, const int (&source)[3], char* const* environment) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    int result = posix_spawn_file_actions_init(&actions);
+    if (result != 0) return result;
+    result = posix_spawnattr_init(&attributes);
+    if (result != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return result;
+    }
+    for (int target = 0; target <= 2 && result == 0; ++target)
+        result = source[target] < 0 ? posix_spawn_file_actions_addopen(&actions, target, DEV_NULL, O_RDWR, 0)
+                                    : posix_spawn_file_actions_adddup2(&actions, source[target], target);
+    if (result == 0 && start.directory != nullptr)
+        result = posix_spawn_file_actions_addchdir_np(&actions, start.directory);
+    if (result == 0) result = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    sigset_t every;
+    sigset_t none;
+    sigfillset(&every);
+    sigemptyset(&none);
+    if (result == 0)
+        result = posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+                                                                          POSIX_SPAWN_SETSIGMASK));
+    if (result == 0) result = posix_spawnattr_setpgroup(&attributes, 0);
+    if (result == 0) result = posix_spawnattr_setsigdefault(&attributes, &every);
+    if (result == 0) result = posix_spawnattr_setsigmask(&attributes, &none);
+    if (result == 0) result = posix_spawn(&child, start.path, &actions, &attributes, start.argv->data(), environment);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return result;
+}
+
+// What a forked child that could not become its program tells the parent.
+struct StartFailure {
+    int step;
+    int error;
+};
+enum : int { FAILED_SETUP = 1, FAILED_USER, FAILED_START };
+
+[[noreturn]] void becomeProgram(const ChildStart& start, const int (&source)[3], char* const* environment,
+                                int report) {
+    struct sigaction standard;
+    std::memset(&standard, 0, sizeof standard);
+    standard.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) sigaction(signal, &standard, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    setpgid(0, 0);
+
+    StartFailure failure = {0, 0};
+    if (report <= 2) report = fcntl(report, F_DUPFD_CLOEXEC, 3);
+    for (int target = 0; target <= 2 && failure.step == 0; ++target) {
+        if (source[target] == target) {
+            if (fcntl(target, F_SETFD, 0) != 0) failure = {FAILED_SETUP, errno};
+            continue;
+        }
+        const int from = source[target] >= 0 ? source[target] : open(DEV_NULL, O_RDWR);
+        if (from < 0 || (from != target && dup2(from, target) < 0)) failure = {FAILED_SETUP, errno};
+        if (source[target] < 0 && from > 2) close(from);
+    }
+    if (failure.step == 0) {
+        closeRange(3, report - 1);
+        closeRange(report + 1, getdtablesize() - 1);
+        if (start.directory != nullptr && chdir(start.directory) != 0)
+            failure = {FAILED_START, errno};
+        else if (setuid(start.user) != 0)
+            failure = {FAILED_USER, errno};
+    }
+    if (failure.step == 0) {
+        execve(start.path, start.argv->data(), environment);
+        failure = {FAILED_START, errno};
+    }
+    ssize_t ignored = write(report, &failure, sizeof failure);
+    (void)ignored;
+    _exit(127);
+}
+
+// A start with a change of user, which posix_spawn cannot make: fork, and
+// the child reports a failure through a close-on-exec pipe.
+pid_t forkProgram(const ChildStart& start, const int (&source)[3], char* const* environment, int& startError) {
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) fatal_error("forkExecvPipes: pipe() failed");
+    // Buffered output must not be written twice, once by each process.
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        const int error = errno;
+        close(report[0]);
+        close(report[1]);
+        throwSystemError("forkExecvPipes: fork() failed", error);
+    }
+    if (child == 0) becomeProgram(start, source, environment, report[1]);
+    // Both set the group, so that it exists whichever runs first.
+    setpgid(child, child);
+    close(report[1]);
+    StartFailure failure = {0, 0};
+    ssize_t got;
+    while ((got = read(report[0], &failure, sizeof failure)) < 0 && errno == EINTR) safe_point();
+    close(report[0]);
+    if (got != static_cast<ssize_t>(sizeof failure)) return child;
+    int status;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (failure.step == FAILED_USER) throwSystemError("forkExecvPipes: setuid() failed", failure.error);
+    startError = failure.error;
+    return -1;
+}
+
+}  // namespace
+
+pid_t startChild(const ChildStart& start, int& startError) {
+    startError = 0;
+    safe_point();
+    const ChildEnvironment environment(start.environment);
+    const StandardSources sources(start.input, start.output, start.error);
+    pid_t child = -1;
+    if (start.user == static_cast<uid_t>(-1)) {
+        const int result = spawnProgram(child, start, sources.fds, environment.get());
+        // These two mean that no process could be made; any other failure
+        // is the program's, which could not be started.
+        if (result == EAGAIN || result == ENOMEM) throwSystemError("forkExecvPipes: fork() failed", result);
+        if (result != 0) {
+            startError = result;
             return -1;
         }
-        interrupted();
+    } else {
+        child = forkProgram(start, sources.fds, environment.get(), startError);
+        if (child < 0) return -1;
     }
+    registerWaitedChild(child);
+    return child;
+}
+
+bool waitForChild(pid_t child, int& status) {
+    int result;
+    while ((result = waitpid(child, &status, 0)) < 0 && errno == EINTR) safe_point();
+    const int error = errno;
     unregisterWaitedChild(child);
-    if (!WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
-}  // namespace
-
-void setChildWaitInterruptHook(void (*hook)()) { waitInterruptHook = hook; }
-
-void childWaitInterrupted() {
-    if (waitInterruptHook != nullptr) waitInterruptHook();
-}
-
-void registerWaitedChild(pid_t child) {
-    // The child puts itself into a group of its own as well; whichever comes
-    // first wins the race against the exec.
-    setpgid(child, child);
-    for (auto& slot : waitedChildren) {
-        if (slot == 0) {
-            slot = static_cast<sig_atomic_t>(child);
-            return;
-        }
-    }
-    // The run goes on, but a time-out could not end this child.
-    const int saved_errno = errno;
-    errno = 0;
-    report_error(0, "Too many children at once: child %d cannot be ended by the time-out", static_cast<int>(child));
-    errno = saved_errno;
-}
-
-void unregisterWaitedChild(pid_t child) {
-    for (auto& slot : waitedChildren)
-        if (slot == static_cast<sig_atomic_t>(child)) slot = 0;
-}
-
-namespace {
-
-// Sends `signal` to the child's whole group (what it started too), or to the
-// child alone when it has no group of its own yet. Async-signal-safe.
-void signalGroup(pid_t child, int signal) {
-    if (kill(-child, signal) != 0) kill(child, signal);
-}
-
-}  // namespace
-
-void reapWaitedChildren() {
-    for (auto& slot : waitedChildren) {
-        pid_t child = static_cast<pid_t>(slot);
-        if (child <= 0) continue;
-        signalGroup(child, SIGKILL);
-        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        // Members of its group that this process inherited as the run's
-        // subreaper are reaped too, so that none is left behind.
-        while (waitpid(-child, nullptr, 0) > 0 || errno == EINTR) {
-        }
-        slot = 0;
-    }
-}
-
-void signalWaitedChildren(int signal) {
-    for (auto& slot : waitedChildren) {
-        pid_t child = static_cast<pid_t>(slot);
-        if (child > 0) signalGroup(child, signal);
-    }
+    errno = error;
+    return result >= 0;
 }
 
 int dup2Custom(int source, int target) {
@@ -120,75 +241,24 @@ int dup2Custom(int source, int target) {
     return result;
 }
 
-void closeDescriptorsFrom(int first) {
-    int limit = getdtablesize();
-    if (limit <= first) return;
-#ifdef __linux__
-    if (close_range(static_cast<unsigned>(first), static_cast<unsigned>(limit - 1), 0) == 0) return;
-#endif
-    for (int fd = first; fd < limit; ++fd) close(fd);
-}
-
-void closeDescriptorsFrom3() { closeDescriptorsFrom(3); }
-
-namespace {
-
-// Starts the child; when `statusWrite` is a close-on-exec pipe end, a failed
-// exec writes its errno there before the child reports and exits, so that
-// the parent can tell "could not be started" from an exit status.
-pid_t startChild(int input, int output, int error, const std::string& path, const std::vector<char*>& argv,
-                 uid_t user, const std::map<std::string, std::string>& environment, int statusWrite) {
-    // Buffered output must not be written twice, once by each process.
-    std::fflush(nullptr);
-    pid_t child = fork();
-    if (child < 0) throwSystemError("forkExecvPipes: fork() failed", errno);
-    if (child > 0) return child;
-
-    // A group of its own, so that ending the child ends what it started.
-    setpgid(0, 0);
-    // The status pipe must survive the rearranging below: it goes to 3
-    // (still close-on-exec), the rest from 4 up is closed.
-    if (statusWrite >= 0 && statusWrite <= 2) statusWrite = fcntl(statusWrite, F_DUPFD_CLOEXEC, 3);
-    dup2Custom(input, 0);
-    dup2Custom(output, 1);
-    dup2Custom(error, 2);
-    if (statusWrite >= 0) {
-        if (statusWrite != 3 && dup3(statusWrite, 3, O_CLOEXEC) == 3) statusWrite = 3;
-        closeDescriptorsFrom(statusWrite == 3 ? 4 : 3);
-    } else {
-        closeDescriptorsFrom(3);
-    }
-    if (user != static_cast<uid_t>(-1) && setuid(user) != 0)
-        throwSystemError("forkExecvPipes: setuid() failed", errno);
-    for (const auto& entry : environment) {
-        if (setenv(entry.first.c_str(), entry.second.c_str(), 1) != 0)
-            throwSystemError("forkExecvPipes: setenv() falied", errno);
-    }
-    execv(path.c_str(), argv.data());
-    if (statusWrite >= 0) {
-        const int execError = errno;
-        ssize_t ignored = write(statusWrite, &execError, sizeof execError);
-        (void)ignored;
-        errno = execError;
-    }
-    fatal_error("forkExecvPipes: execv() failed");
-}
-
-// The errno of a failed exec from the status pipe, 0 when the exec
-// succeeded (the pipe closed). Closes `statusRead`.
-int readExecError(int statusRead) {
-    int execError = 0;
-    ssize_t got;
-    while ((got = read(statusRead, &execError, sizeof execError)) < 0 && errno == EINTR) interrupted();
-    close(statusRead);
-    return got == static_cast<ssize_t>(sizeof execError) ? execError : 0;
-}
-
-}  // namespace
+void closeDescriptorsFrom3() { closeRange(3, getdtablesize() - 1); }
 
 pid_t forkExecvPipes(int input, int output, int error, const std::string& path, const std::vector<char*>& argv,
                      uid_t user, const std::map<std::string, std::string>& environment) {
-    return startChild(input, output, error, path, argv, user, environment, -1);
+    ChildStart start;
+    start.path = path.c_str();
+    start.argv = &argv;
+    start.input = input;
+    start.output = output;
+    start.error = error;
+    start.user = user;
+    start.environment = &environment;
+    int startError = 0;
+    const pid_t child = startChild(start, startError);
+    if (child < 0) throwSystemError("forkExecvPipes: execv() failed", startError);
+    // The caller waits for it.
+    unregisterWaitedChild(child);
+    return child;
 }
 
 bool readToString(int fd, std::string& destination) {
@@ -208,74 +278,70 @@ bool readToString(int fd, std::string& destination) {
 
 namespace {
 
+// The exit code of a reaped child; -1 when it was ended by a signal or
+// cannot be waited for.
+int reap(pid_t child) {
+    int status = 0;
+    if (!waitForChild(child, status) || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
 int runCollecting(std::string& output, std::string& error, const std::string& path, const std::vector<char*>& argv,
                   uid_t user, const std::map<std::string, std::string>& environment, int* execError) {
     int outPipe[2];
     int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0) fatal_error("forkExecvGetOutErr: pipe() failed");
-    if (pipe2(errPipe, O_CLOEXEC) != 0) fatal_error("forkExecvGetOutErr: pipe() failed");
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+        fatal_error("forkExecvGetOutErr: pipe() failed");
     if (fcntl(outPipe[0], F_SETFL, O_NONBLOCK) != 0 || fcntl(errPipe[0], F_SETFL, O_NONBLOCK) != 0)
         fatal_error("forkExecvGetOutErr: fcntl(O_NONBLOCK) failed");
 
-    int statusPipe[2] = {-1, -1};
-    if (execError != nullptr && pipe2(statusPipe, O_CLOEXEC) != 0)
-        fatal_error("forkExecvGetOutErr: pipe() failed");
-
-    int outRead = outPipe[0];
-    int errRead = errPipe[0];
-    const pid_t self = getpid();
+    ChildStart start;
+    start.path = path.c_str();
+    start.argv = &argv;
+    start.output = outPipe[1];
+    start.error = errPipe[1];
+    start.user = user;
+    start.environment = &environment;
+    int startError = 0;
     pid_t child;
     try {
-        child = startChild(-1, outPipe[1], errPipe[1], path, argv, user, environment, statusPipe[1]);
+        child = startChild(start, startError);
     } catch (...) {
-        if (getpid() == self) {
-            for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], statusPipe[0], statusPipe[1]})
-                if (fd >= 0) close(fd);
-        }
+        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
         throw;
     }
-    registerWaitedChild(child);
     close(outPipe[1]);
     close(errPipe[1]);
-    if (execError != nullptr) {
-        close(statusPipe[1]);
-        *execError = readExecError(statusPipe[0]);
+    if (execError != nullptr) *execError = startError;
+    if (child < 0) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        const std::string said = message_line("forkExecvPipes: execv() failed", startError);
+        output += said;
+        error += said;
+        return 1;
     }
 
-    // poll has no limit on descriptor numbers, unlike a fixed select set.
+    // A closed end stays in the set as -1, which poll passes over.
+    struct pollfd ends[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* const into[2] = {&output, &error};
     try {
-        while (outRead >= 0 || errRead >= 0) {
-            struct pollfd fds[2];
-            nfds_t count = 0;
-            int outSlot = -1;
-            int errSlot = -1;
-            if (outRead >= 0) {
-                outSlot = static_cast<int>(count);
-                fds[count++] = {outRead, POLLIN, 0};
-            }
-            if (errRead >= 0) {
-                errSlot = static_cast<int>(count);
-                fds[count++] = {errRead, POLLIN, 0};
-            }
-            bool outReady;
-            bool errReady;
-            if (poll(fds, count, -1) < 0) {
+        while (ends[0].fd >= 0 || ends[1].fd >= 0) {
+            if (poll(ends, 2, -1) < 0) {
                 if (errno != EINTR) throwSystemError("forkExecvGetOutErr: select() failed", errno);
-                interrupted();
-                // Every open end is read; the reads return at once when empty.
-                outReady = outRead >= 0;
-                errReady = errRead >= 0;
-            } else {
-                outReady = outSlot >= 0 && fds[outSlot].revents != 0;
-                errReady = errSlot >= 0 && fds[errSlot].revents != 0;
+                safe_point();
+                continue;
             }
-            if (outReady && !readToString(outRead, output)) closeIfOpen(outRead);
-            if (errReady && !readToString(errRead, error)) closeIfOpen(errRead);
+            for (int i = 0; i < 2; ++i) {
+                if (ends[i].fd < 0 || ends[i].revents == 0 || readToString(ends[i].fd, *into[i])) continue;
+                close(ends[i].fd);
+                ends[i].fd = -1;
+            }
         }
     } catch (...) {
         // Leave nothing behind: no open pipe, no unreaped child.
-        closeIfOpen(outRead);
-        closeIfOpen(errRead);
+        for (const auto& end : ends)
+            if (end.fd >= 0) close(end.fd);
         kill(child, SIGKILL);
         reap(child);
         throw;

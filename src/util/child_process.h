@@ -7,25 +7,62 @@
 #include <sys/types.h>
 #include <vector>
 
+// Every child of the library and the tool is started by startChild, which
+// hardens each start the same way: a process group of its own, nothing
+// beyond descriptor 2 inherited, /dev/null on whichever of 0, 1 and 2 the
+// caller does not set, no inherited signal disposition or mask, and a
+// program that cannot be started told apart from one that ran. A child
+// that needs no change of user is started with posix_spawn.
+//
 // How failures travel here:
-//  - a failure to create or set up the pipes of forkExecvGetOutErr, and a
-//    failed exec in the child, end that process through fatal_error
-//    (status 1; in the child the parent then sees status 1 and the message
-//    on the child's streams);
-//  - everything else throws through throwSystemError: a failed fork, poll
-//    or read in the parent, and a failed setuid or setenv in the child. A
-//    throw in the child unwinds the caller's stack inside the child: it
-//    ends at the caller's own handler there (in the tool, the entry
-//    point's, which prints it on the child's standard error and exits 1).
+//  - a failure to create or set up the pipes of forkExecvGetOutErr ends
+//    the process through fatal_error (status 1);
+//  - everything else throws through throwSystemError: a failed fork (the
+//    system has no room for another process), a failed setuid in the
+//    child, a failed poll or read in the parent. Nothing is thrown in a
+//    child: the child reports to the parent, which throws.
+
+/// How startChild starts a program.
+struct ChildStart {
+    /// The program, run by exactly this path (no search along PATH).
+    const char* path = nullptr;
+    /// Its arguments, null-terminated; not copied.
+    const std::vector<char*>* argv = nullptr;
+    /// Standard input, output and error; -1 means /dev/null.
+    int input = -1;
+    int output = -1;
+    int error = -1;
+    /// The working directory, when not null.
+    const char* directory = nullptr;
+    /// The user the child becomes, unless (uid_t)-1.
+    uid_t user = static_cast<uid_t>(-1);
+    /// Variables added to the process's environment, replacing those of
+    /// the same name; null or empty: the environment as it is.
+    const std::map<std::string, std::string>* environment = nullptr;
+};
+
+/// Starts a child as `start` says and returns its pid; it is registered as
+/// waited for (util/waited_children.h) until waitForChild reaps it. When
+/// the program could not be started (its exec, or the change of directory,
+/// failed) no child is left: returns -1 with the errno in `startError`.
+/// Throws "forkExecvPipes: fork() failed" when no process can be created,
+/// "forkExecvPipes: setuid() failed" when the user cannot be changed. A
+/// safe point comes first: once the run is to end, nothing new starts.
+pid_t startChild(const ChildStart& start, int& startError);
+
+/// Waits for a child of startChild and unregisters it; every interruption
+/// is a safe point. False when waitpid fails (errno set).
+bool waitForChild(pid_t child, int& status);
 
 /// dup2(source, target), then closes source; -1 as source means /dev/null.
 /// Returns source unchanged when both are equal.
 int dup2Custom(int source, int target);
 
 /// Starts `path` with `argv` (null-terminated, not copied) on the given
-/// standard descriptors (-1: /dev/null). The child leads a process group of
-/// its own; every other descriptor is closed, the user changed unless it is
-/// (uid_t)-1, and `environment` added. Returns the child's pid in the parent.
+/// standard descriptors (-1: /dev/null), through startChild, with the user
+/// changed unless it is (uid_t)-1 and `environment` added. Returns the
+/// child's pid, for the caller to wait for. A program that cannot be
+/// started throws "forkExecvPipes: execv() failed" with the reason.
 pid_t forkExecvPipes(int input, int output, int error, const std::string& path, const std::vector<char*>& argv,
                      uid_t user, const std::map<std::string, std::string>& environment);
 
@@ -36,6 +73,9 @@ bool readToString(int fd, std::string& destination);
 /// Runs a child with standard input on /dev/null, appends its standard output
 /// and error to the given strings while it runs, and waits for it. Returns
 /// its exit code, or -1 when it was ended by a signal or cannot be waited for.
+/// A program that cannot be started gives 1, with "forkExecvPipes: execv()
+/// failed" and its reason appended to both strings, as a child that got as
+/// far as reporting it would have written.
 int forkExecvGetOutErr(std::string& output, std::string& error, const std::string& path,
                        const std::vector<char*>& argv, uid_t user,
                        const std::map<std::string, std::string>& environment);
@@ -44,32 +84,14 @@ int forkExecvGetOutErr(std::string& output, std::string& error, const std::strin
 int forkExecvGetOutErr(std::string& output, std::string& error, const std::string& path,
                        const std::vector<char*>& argv);
 /// As above, for a caller that must tell a program that could not be started
-/// from one that ran: `execError` receives the errno of a failed exec (the
-/// child still reports it and exits 1), 0 when the program started.
+/// from one that ran: `execError` receives the errno of the failed start, 0
+/// when the program started.
 int forkExecvGetOutErrExec(std::string& output, std::string& error, const std::string& path,
                            const std::vector<char*>& argv, int& execError);
 /// As above; the child's standard error is dropped.
 int forkExecvGetOutErr(std::string& output, const std::string& path, const std::vector<char*>& argv);
 
-/// Closes every descriptor from `first` up, ignoring errors.
-void closeDescriptorsFrom(int first);
 /// Closes every descriptor from 3 up, ignoring errors.
 void closeDescriptorsFrom3();
-
-/// Children whose output or end the process is waiting for right now are
-/// registered, so that a signal handler can end them (a hung child must not
-/// outlive a run that gives up on it). At most MAX_WAITED_CHILDREN at once.
-void registerWaitedChild(pid_t child);
-void unregisterWaitedChild(pid_t child);
-/// Sends `signal` to every registered child. Async-signal-safe.
-void signalWaitedChildren(int signal);
-/// Kills and reaps every registered child, for a process about to give up.
-void reapWaitedChildren();
-
-/// Called each time a wait for a child is interrupted by a signal, before
-/// the wait goes on. Null (the default) means nothing is called.
-void setChildWaitInterruptHook(void (*hook)());
-/// Runs the hook; for every loop that waits for a child and meets EINTR.
-void childWaitInterrupted();
 
 #endif

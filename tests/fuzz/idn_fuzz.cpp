@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         FUZZ_CHECK(written.first.empty());
         FUZZ_CHECK(converted.size() < TEXT_BUFFER_SIZE && !converted.empty());
+        for (unsigned char c : converted) FUZZ_CHECK(c < 0x80);
     }
 
     int code = 0;

@@ -1,0 +1,18 @@
+#include "env/safe_point.h"
+
+namespace {
+
+void (*safe_point_routine)() = nullptr;
+bool running = false;
+
+}  // namespace
+
+void safe_point() {
+    // What the routine itself reports must not call it again.
+    if (safe_point_routine == nullptr || running) return;
+    running = true;
+    safe_point_routine();
+    running = false;
+}
+
+void set_safe_point_routine(void (*routine)()) { safe_point_routine = routine; }
