@@ -73,6 +73,8 @@ TEST_F(Probe, ColdfusionTakesTheFirstLineOfWhatTheToolSays) {
         {"printf '7,0,2,142559\\nsecond line\\n'", "7,0,2,142559"},
         {"printf ' 7.0 \\r'", " 7.0 \r"},
         {"true", ""},
+        // Standard input is /dev/null, not whatever the run had open.
+        {"readlink /proc/self/fd/0", "/dev/null"},
         // Far more than a pipe holds: the run must not block on it.
         {"echo 8.0.1; head -c 200000 /dev/zero | tr '\\0' x", "8.0.1"},
         {"head -c 5000 /dev/zero | tr '\\0' y", std::string(4096, 'y')},
@@ -125,36 +127,53 @@ TEST_F(Probe, ToolAndEveryDirectoryAboveItMustBeRootsAlone) {
     const std::string tool = cfPath + "/bin/cfinfo";
     const std::string elsewhere = sandbox.root() + "/other";  // holds cf/bin/cfinfo, reached through "link"
     const std::string link = sandbox.root() + "/link";
+    const std::string program = sandbox.root() + "/root-owned/program";  // what a link as the tool leads to
+    const std::string ran = sandbox.root() + "/ran";  // the program leaves it when it runs
     struct Case {
         std::string changed;  // given to nobody and/or chmod'ed
         bool toNobody;
         mode_t mode;  // 0: unchanged (0755)
         std::string instancePath;
+        bool toolIsLink;  // cfinfo a root-owned link to `program`
         bool accepted;
     };
     const Case cases[] = {
-        {tool, true, 0, cfPath, false},              // tool of another user
-        {tool, false, 0757, cfPath, false},          // tool writable by others
-        {cfPath + "/bin", false, 0775, cfPath, false},  // directory writable by group
-        {cfPath, true, 0, cfPath, false},            // directory of another user
-        {elsewhere, true, 0, link, false},           // reached by a link through it
-        {elsewhere, true, 01777, link, false},       // sticky, but not root's
-        {elsewhere, false, 01777, link, true},       // sticky and root's, like /tmp
+        {tool, true, 0, cfPath, false, false},                 // tool of another user
+        {tool, false, 0757, cfPath, false, false},             // tool writable by others
+        {cfPath + "/bin", false, 0775, cfPath, false, false},  // directory writable by group
+        {cfPath, true, 0, cfPath, false, false},               // directory of another user
+        {elsewhere, true, 0, link, false, false},              // reached by a link through it
+        {elsewhere, true, 01777, link, false, false},          // sticky, but not root's
+        {elsewhere, false, 01777, link, false, true},          // sticky and root's, like /tmp
+        // A link to a root-owned program, in a directory another user owns:
+        // where it leads is root's, but the user chose it.
+        {cfPath, true, 0, cfPath, true, false},
+        // Root's link in root's directories still runs what it names, in
+        // the directory that was checked.
+        {"", false, 0, cfPath, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("case " + std::to_string(&c - cases));
-        sandbox.writeFile(tool, "#!/bin/sh\necho 7\n", 0755);
+        unlink(tool.c_str());
+        unlink(ran.c_str());
         sandbox.writeFile(elsewhere + "/cf/bin/cfinfo", "#!/bin/sh\necho 7\n", 0755);
+        sandbox.writeFile(program, "#!/bin/sh\ntouch '" + ran + "'\necho \"7 in $(pwd)\"\n", 0755);
+        if (c.toolIsLink)
+            ASSERT_EQ(symlink(program.c_str(), tool.c_str()), 0);
+        else
+            sandbox.writeFile(tool, "#!/bin/sh\necho 7\n", 0755);
         unlink(link.c_str());
         ASSERT_EQ(symlink((elsewhere + "/cf").c_str(), link.c_str()), 0);
         for (const std::string& path : {elsewhere, cfPath, cfPath + "/bin", tool})
-            ASSERT_EQ(chown(path.c_str(), 0, 0) | chmod(path.c_str(), 0755), 0);
+            ASSERT_EQ(lchown(path.c_str(), 0, 0) | (c.toolIsLink && path == tool ? 0 : chmod(path.c_str(), 0755)), 0);
         ASSERT_EQ(c.toNobody ? chown(c.changed.c_str(), 65534, 65534) : 0, 0);
         ASSERT_EQ(c.mode != 0 ? chmod(c.changed.c_str(), c.mode) : 0, 0);
         setColdfusion("standard", c.instancePath);
-        EXPECT_EQ(rowAfterRun("coldfusion"), c.accepted ? "7" : "<no row>");
+        const std::string expected = c.toolIsLink ? "7 in " + sandbox.root() + "/root-owned" : "7";
+        EXPECT_EQ(rowAfterRun("coldfusion"), c.accepted ? expected : "<no row>");
         EXPECT_EQ(last.err,
                   c.accepted ? "" : line("Bad file permissions on ColdFusion binary file " + c.instancePath + "/bin/cfinfo"));
+        EXPECT_EQ(access(ran.c_str(), F_OK) == 0, c.accepted && c.toolIsLink);
     }
     sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\necho 'Version: 5'\n", 0755);
     chmod(sandbox.layerPath("/usr/local/frontpage").c_str(), 0775);
@@ -171,6 +190,7 @@ TEST_F(Probe, FrontpageVersionFollowsTheFirstVersionMark) {
         {"echo 'no version here'", ""},
         {"echo 'Version:5.0'", ""},
         {"echo 'Version: 5.1' >&2", "5.1"},
+        {"echo \"Version: $(readlink /proc/self/fd/0)\"", "/dev/null"},
         // grep passes on far more than a pipe holds; the first part counts.
         {"for i in $(seq 1 20000); do echo 'Version: 9.9'; done", "9.9"},
     };

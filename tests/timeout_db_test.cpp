@@ -48,6 +48,9 @@ TEST_F(TimeOutInTheDatabase, CountsCancelsAndLeavesTheTableAsItWas) {
         // tool raises itself once its grace is over, ends the run.
         {"version print, misc locked too", {"samba"}, "SELECT version FROM Components", "Components WRITE, misc WRITE",
          "3", "3", "select val from misc where param='verstally_fails'"},
+        // The probe's read that the time-out cancels says nothing of it.
+        {"update run in the ColdFusion probe's read", {}, "select val from misc where param='cf_instance_type'",
+         "misc WRITE", "3", "3", "select val from misc where param='verstally_fails'"},
     };
     FakeDpkgQuery dpkg(sandbox, installedRecord("samba", "9.9-new"));
     for (const auto& c : cases) {

@@ -69,9 +69,16 @@ int wait_for_server(my_socket socket, my_bool is_read, int) {
         if (result >= 0) {
             // A socket shut down by the abort reads as ready: it is still cut.
             if (abort_requested != 0) continue;
+            if (result == 0) {
+                // The phase ran out of time; the client library's read that
+                // found nothing yet left EAGAIN, which is not the reason.
+                errno = ETIMEDOUT;
+                phase_error = ETIMEDOUT;
+                break;
+            }
             // The client library's read that found nothing yet left EAGAIN
             // behind; it is no failure, and no message may report it.
-            if (result > 0) errno = 0;
+            errno = 0;
             // A connect that failed reads as ready for writing; its reason
             // is the socket's, and the wait fails with it, so that the
             // client library reports that reason and not its own EINPROGRESS.
