@@ -33,8 +33,14 @@ int open_sem_file(const char* path) {
     return open_regular_file(path, O_WRONLY | O_CREAT | O_NOFOLLOW, SEMAPHORE_FILE_MODE);
 }
 
-// One fcntl lock call on byte `semnum`, retried while a signal interrupts it.
-int lock_call(int command, short type, int semnum, struct flock64* lock) {
+// One fcntl lock call of `operation` (named in its messages) on byte
+// `semnum`, retried while a signal interrupts it. A negative number, or a
+// failure other than a lock held elsewhere when `held_elsewhere` may be
+// answered, ends the process. 0 when done; -1 for a lock held elsewhere.
+int lock_call(const char* operation, int command, short type, int semnum, struct flock64* lock,
+              bool held_elsewhere = false) {
+    if (semnum < 0)
+        fatal_message("%s() failed for semnum %ld: semnum must not be negative", operation, static_cast<long>(semnum));
     for (;;) {
         std::memset(lock, 0, sizeof *lock);
         lock->l_type = type;
@@ -42,7 +48,9 @@ int lock_call(int command, short type, int semnum, struct flock64* lock) {
         lock->l_start = semnum;
         lock->l_len = 1;
         if (fcntl(sem_fd, command, lock) == 0) return 0;
-        if (errno != EINTR) return -1;
+        if (held_elsewhere && (errno == EAGAIN || errno == EACCES)) return -1;
+        if (errno != EINTR)
+            fatal_message("%s() failed for semnum %ld: %s", operation, static_cast<long>(semnum), std::strerror(errno));
         errno = 0;
     }
 }
@@ -75,36 +83,23 @@ void init_sem() {
 }
 
 int sem_lock(int semnum) {
-    if (semnum < 0)
-        fatal_message("sem_lock() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
     struct flock64 lock;
-    if (lock_call(F_SETLK64, F_WRLCK, semnum, &lock) == 0) return 0;
-    if (errno == EAGAIN || errno == EACCES) return -1;
-    fatal_message("sem_lock() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+    return lock_call("sem_lock", F_SETLK64, F_WRLCK, semnum, &lock, true);
 }
 
 void sem_lock_wait(int semnum) {
-    if (semnum < 0)
-        fatal_message("sem_lock() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
     struct flock64 lock;
-    if (lock_call(F_SETLKW64, F_WRLCK, semnum, &lock) != 0)
-        fatal_message("sem_lock() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+    lock_call("sem_lock", F_SETLKW64, F_WRLCK, semnum, &lock);
 }
 
 void sem_unlock(int semnum) {
-    if (semnum < 0)
-        fatal_message("sem_unlock() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
     struct flock64 lock;
-    if (lock_call(F_SETLK64, F_UNLCK, semnum, &lock) != 0)
-        fatal_message("sem_unlock() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+    lock_call("sem_unlock", F_SETLK64, F_UNLCK, semnum, &lock);
 }
 
 int sem_test(int semnum) {
-    if (semnum < 0)
-        fatal_message("sem_test() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
     struct flock64 lock;
-    if (lock_call(F_GETLK64, F_WRLCK, semnum, &lock) != 0)
-        fatal_message("sem_test() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+    lock_call("sem_test", F_GETLK64, F_WRLCK, semnum, &lock);
     return lock.l_type == F_UNLCK ? 0 : static_cast<int>(lock.l_pid);
 }
 
