@@ -26,7 +26,7 @@ using Statement = char[TEXT_BUFFER_SIZE];
 char lowercase_buffer[TEXT_BUFFER_SIZE];
 
 /// The skeleton of a domain getter: the id checked, the connection (the
-/// caller's or a private one), the statement built by `build` (false when
+/// caller's or a private one), the statement built by `build` (null when
 /// it would not fit whole), its first value left in `buffer` ("" without a
 /// row or for NULL). Null after "<what>: <reason>" on failure.
 template <typename Build>
@@ -39,9 +39,8 @@ const char* read_domain_value(char (&buffer)[TEXT_BUFFER_SIZE], const char* dom_
     }
     QueryConnection use(connection, connect_failure);
     if (!use.ok()) return nullptr;
-    Statement statement;
-    const bool fits = build(use.get(), statement);
-    if (read_first_value(use.get(), fits ? statement : nullptr, buffer, sizeof buffer, failure) == FirstValue::Failed)
+    Statement text;
+    if (read_first_value(use.get(), build(use.get(), text), buffer, sizeof buffer, failure) == FirstValue::Failed)
         return nullptr;
     return buffer;
 }
@@ -130,24 +129,21 @@ const char* get_dom_limit(const char* dom_id, const char* limit_name, MYSQL* con
 const char* get_dom_email(const char* dom_id, MYSQL* connection) {
     static char email[TEXT_BUFFER_SIZE];
     if (dom_id == nullptr) return nullptr;
-    const char* const what = "Unable to define clients email";
-    // One connection serves both questions, so it is opened here, after
-    // the id has passed.
+    const QueryFailure failure{"Unable to define clients email"};
+    // One connection serves both questions.
     if (!is_domain_id(dom_id)) {
-        warn_message("%s: %s\n", what, NOT_A_DOMAIN_ID);
+        failure.report(NOT_A_DOMAIN_ID);
         return nullptr;
     }
     QueryConnection use(connection);
     if (!use.ok()) return nullptr;
-    const char* found = read_domain_value(email, dom_id, use.get(), DB_CONNECT_FAILURE, what,
-                                          [&](MYSQL* db, Statement& statement) {
-                                              return format_statement(
-                                                  statement, sizeof statement,
-                                                  "select c.email from domains d, clients c \t\t\t\t\t\t\t\t\twhere "
-                                                  "d.cl_id=c.id and d.id='%s'",
-                                                  escape_sql_value(db, dom_id).c_str());
-                                          });
-    if (found == nullptr) return nullptr;
+    Statement text;
+    const char* statement = format_statement(text, sizeof text,
+                                             "select c.email from domains d, clients c \t\t\t\t\t\t\t\t\twhere "
+                                             "d.cl_id=c.id and d.id='%s'",
+                                             escape_sql_value(use.get(), dom_id).c_str());
+    if (read_first_value(use.get(), statement, email, sizeof email, failure) == FirstValue::Failed)
+        return nullptr;
     if (email[0] != '\0') return email;
 
     // No client address: the panel's own. Its reader reports its failures.
@@ -169,18 +165,19 @@ int has_www_prefix(const char* dom_id, MYSQL* connection) {
     QueryConnection use(connection);
     if (!use.ok()) return -1;
     const std::string id = escape_sql_value(use.get(), dom_id);
-    Statement statement;
-    bool fits = format_statement(statement, sizeof statement,
-                                 "select * from domains dom, dns_recs dns \t\twhere dom.id='%s' and dom.id=dns.dom_id "
-                                 "and ((dns.type='A') or (dns.type='CNAME')) \t\tand dns.host like 'www.%%'",
-                                 id.c_str());
-    const int records = has_rows(use.get(), fits ? statement : nullptr, "Unable to query www prefix");
+    Statement text;
+    const char* statement =
+        format_statement(text, sizeof text,
+                         "select * from domains dom, dns_recs dns \t\twhere dom.id='%s' and dom.id=dns.dom_id "
+                         "and ((dns.type='A') or (dns.type='CNAME')) \t\tand dns.host like 'www.%%'",
+                         id.c_str());
+    const int records = has_rows(use.get(), statement, "Unable to query www prefix");
     if (records != 1) return records;
 
     // www. records that belong to a subdomain named www are no prefix.
-    fits = format_statement(statement, sizeof statement,
-                            "select * from subdomains \t\t\twhere dom_id='%s' and name='www'", id.c_str());
-    const int subdomain = has_rows(use.get(), fits ? statement : nullptr, "Unable to query www subdomain");
+    statement = format_statement(text, sizeof text, "select * from subdomains \t\t\twhere dom_id='%s' and name='www'",
+                                 id.c_str());
+    const int subdomain = has_rows(use.get(), statement, "Unable to query www subdomain");
     if (subdomain < 0) return -1;
     return subdomain == 0 ? 1 : 0;
 }
@@ -204,18 +201,18 @@ int frontpage_enabled(const char* dom_name, int ssl, MYSQL* connection) {
     QueryConnection use(connection);
     if (!use.ok()) return 0;
     const std::string name = escape_sql_value(use.get(), dom_name);
-    Statement statement;
-    const bool fits =
-        ssl == 0 ? format_statement(statement, sizeof statement,
+    Statement text;
+    const char* statement =
+        ssl == 0 ? format_statement(text, sizeof text,
                                     "select h.fp from domains d, hosting h \t\t\t\t\t\t\t\t\twhere d.name='%s' and "
                                     "h.dom_id=d.id",
                                     name.c_str())
-                 : format_statement(statement, sizeof statement,
+                 : format_statement(text, sizeof text,
                                     "select h.fp_ssl from domains d, hosting h \t\t\t\t\t\t\t\t\twhere d.name='%s' "
                                     "and h.dom_id=d.id",
                                     name.c_str());
     char value[TEXT_BUFFER_SIZE];
-    read_first_value(use.get(), fits ? statement : nullptr, value, sizeof value, {"Unable to query frontpage status"});
+    read_first_value(use.get(), statement, value, sizeof value, {"Unable to query frontpage status"});
     return begins_with_true(value) ? 1 : 0;
 }
 
@@ -227,12 +224,12 @@ const char* get_dom_id(const char* dom_name, MYSQL* connection) {
 
     QueryConnection use(connection);
     if (!use.ok()) return nullptr;
-    Statement statement;
-    const bool fits = format_statement(statement, sizeof statement, "select id from domains where name='%s'",
-                                       escape_sql_value(use.get(), ascii.get()).c_str());
+    Statement text;
+    const char* statement = format_statement(text, sizeof text, "select id from domains where name='%s'",
+                                             escape_sql_value(use.get(), ascii.get()).c_str());
     // A failed query ends the process in read_first_value.
-    if (read_first_value(use.get(), fits ? statement : nullptr, id, sizeof id,
-                         {"Unable to query domain ID", "\n", true}) != FirstValue::Found)
+    if (read_first_value(use.get(), statement, id, sizeof id, {"Unable to query domain ID", "\n", true}) !=
+        FirstValue::Found)
         fatal_message("get_dom_id(): domains record not found in DB for '%s'\n", dom_name);
     return id;
 }
@@ -241,13 +238,13 @@ const char* get_dom_name(const char* dom_name) {
     if (dom_name == nullptr || !is_sql_safe(dom_name)) return nullptr;
     QueryConnection use(nullptr, DB_CONNECT_FAILURE, 1);
     if (!use.ok()) return nullptr;
-    Statement statement;
-    const bool fits = format_statement(statement, sizeof statement, "select name from domains where name='%s'",
-                                       escape_sql_value(use.get(), dom_name).c_str());
+    Statement text;
+    const char* statement = format_statement(text, sizeof text, "select name from domains where name='%s'",
+                                             escape_sql_value(use.get(), dom_name).c_str());
     // Read apart from the shared buffer, which keeps its text when there is
     // no such domain.
     char name[TEXT_BUFFER_SIZE];
-    if (read_first_value(use.get(), fits ? statement : nullptr, name, sizeof name,
+    if (read_first_value(use.get(), statement, name, sizeof name,
                          {"Unable to query domain name", "\n", true}) != FirstValue::Found)
         return nullptr;
     return lowercase_copy(name);
@@ -271,11 +268,11 @@ long next_table_id(const char* table, MYSQL* connection) {
     }
     QueryConnection use(connection);
     if (!use.ok()) return 0;
-    Statement statement;
-    const bool fits = format_statement(statement, sizeof statement, "SELECT max(id) FROM %s", table);
+    Statement text;
+    const char* statement = format_statement(text, sizeof text, "SELECT max(id) FROM %s", table);
     char largest[TEXT_BUFFER_SIZE];
-    const FirstValue found = read_first_value(use.get(), fits ? statement : nullptr, largest, sizeof largest,
-                                              {"Unable to define max id", ""});
+    const FirstValue found =
+        read_first_value(use.get(), statement, largest, sizeof largest, {"Unable to define max id", ""});
     if (found == FirstValue::Failed) return 0;
     if (found != FirstValue::Found) return 1;
 
@@ -302,11 +299,11 @@ int get_dom_status(const char* dom_id, unsigned* status, MYSQL* connection) {
         failure.report(refused);
         return -1;
     }
-    Statement statement;
-    const bool fits = format_statement(statement, sizeof statement, "select status from domains where id=\"%s\"",
-                                       escape_sql_value(connection, dom_id).c_str());
+    Statement text;
+    const char* statement = format_statement(text, sizeof text, "select status from domains where id=\"%s\"",
+                                             escape_sql_value(connection, dom_id).c_str());
     char value[TEXT_BUFFER_SIZE];
-    const FirstValue found = read_first_value(connection, fits ? statement : nullptr, value, sizeof value, failure);
+    const FirstValue found = read_first_value(connection, statement, value, sizeof value, failure);
     if (found == FirstValue::Failed) return -1;
     if (found == FirstValue::NoRow) {
         failure.report("such domain is not exist.");

@@ -35,7 +35,7 @@ public:
         char statement[TEXT_BUFFER_SIZE];
         va_list args;
         va_start(args, format);
-        const bool fits = format_statement_v(statement, sizeof statement, format, args);
+        const bool fits = format_statement_v(statement, sizeof statement, format, args) != nullptr;
         va_end(args);
         if (!fits) return fail(STATEMENT_TOO_LONG);
         if (mysql_real_query(connection_.get(), statement, std::strlen(statement)) != 0)

@@ -48,22 +48,22 @@ bool is_sql_identifier(const char* name) {
     return true;
 }
 
-bool format_statement_v(char* buffer, std::size_t size, const char* format, va_list args) {
-    if (buffer == nullptr || size == 0) return false;
+const char* format_statement_v(char* buffer, std::size_t size, const char* format, va_list args) {
+    if (buffer == nullptr || size == 0) return nullptr;
     const int length = std::vsnprintf(buffer, size, format, args);
     if (length < 0 || static_cast<std::size_t>(length) >= size) {
         buffer[0] = '\0';
-        return false;
+        return nullptr;
     }
-    return true;
+    return buffer;
 }
 
-bool format_statement(char* buffer, std::size_t size, const char* format, ...) {
+const char* format_statement(char* buffer, std::size_t size, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const bool fits = format_statement_v(buffer, size, format, args);
+    const char* statement = format_statement_v(buffer, size, format, args);
     va_end(args);
-    return fits;
+    return statement;
 }
 
 std::string format_text(const char* format, ...) {

@@ -47,14 +47,14 @@ std::string escape_sql_value(MYSQL* connection, const std::string& value);
 /// empty, only ASCII letters, digits and '_'.
 bool is_sql_identifier(const char* name);
 
-/// Formats a statement into `buffer` of `size` bytes. Returns false and
-/// leaves the buffer empty when the whole statement would not fit: a cut
-/// statement is never produced.
-bool format_statement(char* buffer, std::size_t size, const char* format, ...)
+/// Formats a statement into `buffer` of `size` bytes. Returns the buffer,
+/// or null (the buffer left empty) when the whole statement would not fit:
+/// a cut statement is never produced.
+const char* format_statement(char* buffer, std::size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
 /// format_statement with an argument list.
-bool format_statement_v(char* buffer, std::size_t size, const char* format, va_list args)
+const char* format_statement_v(char* buffer, std::size_t size, const char* format, va_list args)
     __attribute__((format(printf, 3, 0)));
 
 /// printf-style formatting into a string of any length (for messages).
