@@ -32,12 +32,12 @@ public:
     /// Formats the statement (refused whole when it would not fit) and
     /// sends it: 0, or -1 after the failure message.
     int send(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        char statement[TEXT_BUFFER_SIZE];
+        char text[TEXT_BUFFER_SIZE];
         va_list args;
         va_start(args, format);
-        const bool fits = format_statement_v(statement, sizeof statement, format, args) != nullptr;
+        const char* statement = format_statement_v(text, sizeof text, format, args);
         va_end(args);
-        if (!fits) return fail(STATEMENT_TOO_LONG);
+        if (statement == nullptr) return fail(STATEMENT_TOO_LONG);
         if (mysql_real_query(connection_.get(), statement, std::strlen(statement)) != 0)
             return fail(mysql_error(connection_.get()));
         return 0;
