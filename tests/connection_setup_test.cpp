@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "db/connection.h"
+#include "db/container_mode.h"
+#include "db/socket_discovery.h"
 #include "env/messages.h"
 #include "harness/database.h"
 #include "harness/sandbox.h"

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "db/connection.h"
+#include "db/socket_discovery.h"
 #include "env/constants.h"
 #include "env/messages.h"
 #include "harness/tool_fixture.h"

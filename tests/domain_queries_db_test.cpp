@@ -1,12 +1,11 @@
 // Domain queries against the private server: answers, missing rows,
-// refused arguments, failures and the fatal cases.
-#include <chrono>
+// refused arguments, failures and the fatal cases; a server that is down
+// and the closing of private connections, for the parameter store too.
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <thread>
-#include <unistd.h>
 
 #include "db/connection.h"
 #include "db/domain_queries.h"
@@ -377,33 +376,41 @@ TEST_F(DomainQueries, ServerErrorsGiveEachRoutinesText) {
     }
 }
 
+// The tables below run over every routine of the parameter store and of
+// the domain queries that opens a private connection.
 TEST_F(DomainQueries, ServerDownGivesTheReasonThenTheRoutinesText) {
     DeadServer dead;
     const std::string reason = "verstally: db_connect: failed to connect to database: Error: Can't connect to server on "
                                "'127.0.0.1' (";
     const std::string the = "verstally: Unable to connect to the mysql database\n";
+    const std::string writer = "verstally: Unable to connect to mysql database\n";
     struct Case {
         std::function<void()> call;
-        std::string text;
+        std::string warning;
+        std::string result;  // printed on standard output only
         int status = 0;
     } cases[] = {
+        {[] { std::printf("%d", put_misc_param("p", "v")); }, writer, "-1"},
+        {[] { std::printf("%d", delete_parameter("1", "p", nullptr)); }, writer, "-1"},
+        {[] { std::printf("%s", shown(get_misc_param("p")).c_str()); }, the, "<none>"},
+        {[] { std::printf("%s", shown(query_single_value("select 1")).c_str()); }, the, "<none>"},
         {[] { std::printf("%s", shown(get_ip_address("1")).c_str()); },
-         "verstally: get_ip_address: Unable to connect to the mysql database\n<none>"},
-        {[] { std::printf("%s", shown(get_dom_param("1", "cgi")).c_str()); },
-         "verstally: Unable to connect to mysql database\n<none>"},
-        {[] { std::printf("%s", shown(get_dom_limit("1", "max_box")).c_str()); }, the + "<none>"},
-        {[] { std::printf("%d", has_www_prefix("1")); }, the + "-1"},
-        {[] { std::printf("%d", frontpage_enabled("example.test", 1)); }, the + "0"},
-        {[] { std::printf("%s", shown(get_dom_email("1")).c_str()); }, the + "<none>"},
-        {[] { std::printf("%ld", next_table_id("clients")); }, the + "0"},
-        {[] { std::printf("%s", shown(get_dom_id("example.test")).c_str()); }, the + "<none>"},
-        {[] { std::printf("%s", shown(get_dom_name("example.test")).c_str()); }, the, 1},  // fatal
+         "verstally: get_ip_address: Unable to connect to the mysql database\n", "<none>"},
+        {[] { std::printf("%s", shown(get_dom_param("1", "cgi")).c_str()); }, writer, "<none>"},
+        {[] { std::printf("%s", shown(get_dom_limit("1", "max_box")).c_str()); }, the, "<none>"},
+        {[] { std::printf("%d", has_www_prefix("1")); }, the, "-1"},
+        {[] { std::printf("%d", frontpage_enabled("example.test", 1)); }, the, "0"},
+        {[] { std::printf("%s", shown(get_dom_email("1")).c_str()); }, the, "<none>"},
+        {[] { std::printf("%ld", next_table_id("clients")); }, the, "0"},
+        {[] { std::printf("%s", shown(get_dom_id("example.test")).c_str()); }, the, "<none>"},
+        {[] { std::printf("%s", shown(get_dom_name("example.test")).c_str()); }, the, "", 1},  // fatal
     };
     for (const Case& c : cases) {
         Outcome r = inside(c.call, dead.tcpEnv(db.name()));
         const std::string reasonLine = r.out.substr(0, r.out.find('\n') + 1);
         EXPECT_THAT(reasonLine, StartsWith(reason));
-        EXPECT_EQ(r.out, reasonLine + c.text);
+        EXPECT_EQ(r.out, reasonLine + c.warning + c.result);
+        EXPECT_EQ(r.err, reasonLine + c.warning);
         EXPECT_EQ(r.status, c.status);
     }
 }
@@ -412,8 +419,12 @@ TEST_F(DomainQueries, PrivateConnectionsAreClosed) {
     db.exec("DROP TABLE Limits");
     Outcome r = inside([] {
         for (int i = 0; i < 3; ++i) {
+            get_misc_param("x");
+            query_single_value("select nosuch");                // server error
+            put_misc_param("x", "1");
+            put_misc_param("x", std::string(5000, 'v').c_str());  // not sent
             get_ip_address("1");
-            get_dom_limit("1", "max_box");             // server error
+            get_dom_limit("1", "max_box");                      // server error
             get_dom_limit("1", std::string(5000, 'l').c_str());  // not sent
             has_www_prefix("1");
             has_www_prefix("5");

@@ -1,12 +1,8 @@
 // The parameter store against the private server: readers, writers, the
 // shared result buffer, refused and escaped arguments, failures.
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <thread>
-#include <unistd.h>
 
 #include "db/connection.h"
 #include "db/param_store.h"
@@ -15,9 +11,6 @@
 #include "harness/tool_fixture.h"
 
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 std::string shown(const char* value) { return value != nullptr ? "[" + std::string(value) + "]" : "<none>"; }
 
@@ -170,45 +163,6 @@ TEST_F(ParamStore, WriterTooLongIsRefusedWithAMessage) {
               "verstally: Unable to put parameter q into Parameters: the statement would exceed 4095 characters and "
               "was not sent\n-1\n");
     EXPECT_EQ(count("misc") + count("Parameters"), "00");
-}
-
-TEST_F(ParamStore, ServerDownGivesTheReasonThenTheRoutinesText) {
-    const std::string reason = "verstally: db_connect: failed to connect to database: Error: Can't connect to server on '127.0.0.1' (";
-    const std::string writer = "verstally: Unable to connect to mysql database\n";
-    const std::string reader = "verstally: Unable to connect to the mysql database\n";
-    struct Case {
-        std::function<void()> call;
-        std::string warning;
-        std::string result;  // printed on standard output only
-    } cases[] = {
-        {[] { std::printf("%d", put_misc_param("p", "v", nullptr)); }, writer, "-1"},
-        {[] { std::printf("%d", delete_parameter("1", "p", nullptr, nullptr)); }, writer, "-1"},
-        {[] { std::printf("%s", shown(get_misc_param("p", nullptr)).c_str()); }, reader, "<none>"},
-        {[] { std::printf("%s", shown(query_single_value("select 1", nullptr)).c_str()); }, reader, "<none>"},
-    };
-    for (const Case& c : cases) {
-        Outcome r = inside(c.call, dead.tcpEnv(db.name()));
-        const std::string reasonLine = r.out.substr(0, r.out.find('\n') + 1);
-        EXPECT_THAT(reasonLine, StartsWith(reason));
-        EXPECT_EQ(r.out, reasonLine + c.warning + c.result);
-        EXPECT_EQ(r.err, reasonLine + c.warning);
-    }
-}
-
-TEST_F(ParamStore, PrivateConnectionsAreClosed) {
-    Outcome r = inside([] {
-        for (int i = 0; i < 3; ++i) {
-            get_misc_param("x", nullptr);
-            query_single_value("select nosuch", nullptr);
-            put_misc_param("x", "1", nullptr);
-            put_dom_param("bad", "x", "1", nullptr);
-            put_misc_param("x", std::string(5000, 'v').c_str(), nullptr);
-        }
-        char message[DB_MESSAGE_BUFFER_SIZE];
-        MYSQL* own = db_connect(message, sizeof message);
-        std::fprintf(stderr, "open=%s\n", otherAdminSessions(own).c_str());
-    });
-    EXPECT_THAT(r.err, HasSubstr("open=0\n"));
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "components/tool_probe.h"
-#include "components/vendor_packages.h"
+#include "components/coldfusion_package.h"
 #include "db/connection.h"
 #include "db/param_store.h"
 #include "env/constants.h"

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "components/tool_probe.h"
-#include "components/vendor_packages.h"
+#include "components/frontpage_package.h"
 #include "env/constants.h"
 #include "env/messages.h"
 

@@ -1,58 +1,54 @@
 #include "components/registry.h"
 
+#include <memory>
 #include <vector>
 
+#include "components/coldfusion_package.h"
 #include "components/deb_multi_packages.h"
 #include "components/deb_version_getter.h"
+#include "components/frontpage_package.h"
 #include "components/mass_package.h"
-#include "components/vendor_packages.h"
 
 namespace vonta {
 
-std::map<std::string, PkgCreator*> packageCreators;
+// The registry owns its factories and every component it makes, for the
+// life of the process. Neither owner is ever torn down: the objects stay in
+// use (and reachable for a leak checker) until the very end.
+std::map<std::string, PkgCreator*>& packageCreators = *new std::map<std::string, PkgCreator*>();
 
 namespace {
 
 using DebPackage = MassPackage<DebVersionGetter>;
 
-// Factories and components live as long as the process. These lists keep
-// every one reachable to the very end, replaced factories and components
-// whose callers dropped them included: unlike the map, they are never torn
-// down at exit, so a leak checker finds nothing lost. Nothing reads them.
-std::vector<PkgCreator*>& keptCreators() {
-    static auto* const kept = new std::vector<PkgCreator*>();
-    return *kept;
+std::vector<std::unique_ptr<Package>>& components = *new std::vector<std::unique_ptr<Package>>();
+
+void add(const std::string& name, std::unique_ptr<PkgCreator> creator) {
+    PkgCreator*& entry = packageCreators[name];
+    // The factory replaced is no one else's: lookups never keep one.
+    delete entry;
+    entry = creator.release();
 }
 
-std::vector<Package*>& keptPackages() {
-    static auto* const kept = new std::vector<Package*>();
-    return *kept;
-}
-
-void add(const std::string& name, PkgCreator* creator) {
-    // A replaced factory stays alive, as it may still be in use by whoever
-    // looked it up.
-    keptCreators().push_back(creator);
-    packageCreators[name] = creator;
+template <class T>
+void add(const std::string& name) {
+    add(name, std::unique_ptr<PkgCreator>(new PkgCreator0<T>()));
 }
 
 void addDeb(const std::string& name, const std::string& debianPackage) {
-    add(name, new PkgCreator1<DebPackage>(debianPackage));
+    add(name, std::unique_ptr<PkgCreator>(new PkgCreator1<DebPackage>(debianPackage)));
 }
 
-Package* createKept(PkgCreator& creator) {
-    std::vector<Package*>& kept = keptPackages();
-    // Room first, so that keeping a new component cannot fail.
-    if (kept.size() == kept.capacity()) kept.reserve(2 * kept.size() + 64);
-    kept.push_back(creator.create());
-    return kept.back();
+Package* createOwned(PkgCreator& creator) {
+    std::unique_ptr<Package> component(creator.create());
+    components.push_back(std::move(component));
+    return components.back().get();
 }
 
 }  // namespace
 
 void registerPackages() {
     addDeb("zev", "zev");
-    add("frontpage", new PkgCreator0<FrontpagePackage>());
+    add<FrontpagePackage>("frontpage");
     addDeb("mailman", "mailman");
     addDeb("webalizer", "webalizer");
     addDeb("zev-migration-manager", "zev-migration-manager");
@@ -71,32 +67,33 @@ void registerPackages() {
     addDeb("zev-horde", "zev-horde");
     addDeb("zev-imp", "zev-imp");
     addDeb("zev-turba", "zev-turba");
-    add("coldfusion", new PkgCreator0<ColdfusionPackage>());
+    add<ColdfusionPackage>("coldfusion");
     addDeb("httpd", "apache2");
     addDeb("perl-Apache-ASP", "libapache-asp-perl");
     addDeb("SSHTerm", "sshterm");
-    add("mysql", new PkgCreator0<DebMultiMysqlPackage>());
-    add("php", new PkgCreator0<DebMultiPhpPackage>());
+    add<DebMultiMysqlPackage>("mysql");
+    add<DebMultiPhpPackage>("php");
     addDeb("mod_perl", "libapache2-mod-perl2");
     addDeb("mod_python", "libapache2-mod-python");
     addDeb("courier-imap", "zev-courier-imap");
     addDeb("postgresql-server", "postgresql");
     addDeb("bind", "bind9");
     addDeb("samba", "samba");
-    add("drweb", new PkgCreator0<DebMultiDrwebPackage>());
-    add("coldfusion-support", new PkgCreator0<DebianColdfusionSupport>());
+    add<DebMultiDrwebPackage>("drweb");
+    add<DebianColdfusionSupport>("coldfusion-support");
 }
 
 std::map<std::string, Package*> createAllPackages() {
     std::map<std::string, Package*> packages;
-    for (const auto& entry : packageCreators) packages.emplace_hint(packages.end(), entry.first, createKept(*entry.second));
+    for (const auto& entry : packageCreators)
+        packages.emplace_hint(packages.end(), entry.first, createOwned(*entry.second));
     return packages;
 }
 
 Package* createPackage(const std::string& name) {
     auto found = packageCreators.find(name);
     if (found == packageCreators.end()) throw NoSuchPackageException();
-    return createKept(*found->second);
+    return createOwned(*found->second);
 }
 
 }  // namespace vonta

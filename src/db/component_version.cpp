@@ -1,10 +1,8 @@
 #include "db/component_version.h"
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
-#include "db/connection.h"
 #include "db/query_result.h"
 #include "db/statement.h"
 #include "env/constants.h"
@@ -21,28 +19,19 @@ std::string select_version_statement(MYSQL* db, const char* name) {
 }  // namespace
 
 void get_component_version(const char* name, char* buffer, int size) {
-    QueryConnection db(open_panel_db());
+    QueryConnection db(nullptr, nullptr);
     if (!db.ok()) fatal_error("Unable to connect to the Vonta database");
+    // The rest are the server's answers and findings about them, never the
+    // failure of a system call: no "System error" line follows them.
     QueryResult result(db.get(), select_version_statement(db.get(), name).c_str());
-    if (!result.sent()) fatal_error("Error during mysql_query: %s", result.reason().c_str());
-    if (!result.ok()) fatal_error("Error during mysql_store_result: %s", result.reason().c_str());
+    if (!result.sent()) fatal_message("Error during mysql_query: %s", result.reason().c_str());
+    if (!result.ok()) fatal_message("Error during mysql_store_result: %s", result.reason().c_str());
     const my_ulonglong rows = result.rows();
-    // These findings come from no failed system call: a stale errno of the
-    // client library must not add a false reason to them.
-    if (rows > 1) {
-        errno = 0;
-        fatal_error("Duplicate record in Components table for package %s", name);
-    }
-    if (rows == 0) {
-        errno = 0;
-        fatal_error("Package '%s' is not found in Components table", name);
-    }
+    if (rows > 1) fatal_message("Duplicate record in Components table for package %s", name);
+    if (rows == 0) fatal_message("Package '%s' is not found in Components table", name);
     MYSQL_ROW row = result.next_row();
-    if (row == nullptr) fatal_error("Error during mysql_fetch_row: %s", mysql_error(db.get()));
-    if (row[0] == nullptr) {
-        errno = 0;
-        fatal_error("NULL version for package '%s' in database", name);
-    }
+    if (row == nullptr) fatal_message("Error during mysql_fetch_row: %s", mysql_error(db.get()));
+    if (row[0] == nullptr) fatal_message("NULL version for package '%s' in database", name);
     if (size > 0) {
         std::strncpy(buffer, row[0], static_cast<std::size_t>(size));
         buffer[size - 1] = '\0';  // a longer version is cut, never left open
@@ -56,7 +45,7 @@ bool is_component_installed(const char* name) {
 }
 
 bool component_installed_quiet(const char* name) {
-    QueryConnection db(open_panel_db());
+    QueryConnection db(nullptr, nullptr);
     if (!db.ok()) return false;
     QueryResult result(db.get(), select_version_statement(db.get(), name).c_str());
     if (result.rows() != 1) return false;

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "db/connection_wait.h"
+#include "db/container_mode.h"
+#include "db/socket_discovery.h"
 #include "env/env_values.h"
 #include "env/constants.h"
 #include "env/messages.h"

@@ -1,11 +1,11 @@
+#include "db/container_mode.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include "db/connection.h"
 #include "env/env_values.h"
 #include "env/constants.h"
 #include "env/messages.h"
@@ -41,13 +41,8 @@ int apply_container_mode() {
 
     // The kernel's identity file is a regular file of procfs; anything else
     // there (a FIFO would block) is as good as no file.
-    const int fd = open_regular_file(CONTAINER_ID_FILE, O_RDONLY);
-    if (fd < 0) return -1;
-    FILE* identity = fdopen(fd, "r");
-    if (identity == nullptr) {
-        close(fd);
-        return -1;
-    }
+    FILE* identity = open_regular_stream(CONTAINER_ID_FILE);
+    if (identity == nullptr) return -1;
     char line[TEXT_BUFFER_SIZE];
     long container = 0;
     if (std::fgets(line, sizeof line, identity) != nullptr) {
@@ -71,7 +66,5 @@ int get_run_mode() {
     const char* value = std::getenv(ENV_RUN_MODE);
     if (value == nullptr) return 0;
     if (value[0] >= '1' && value[0] <= '0' + MAX_RUN_MODE && value[1] == '\0') return value[0] - '0';
-    // Not a system failure: keep a stale errno out of the message.
-    errno = 0;
-    fatal_error("unrecognized ZEV_RUNMODE");
+    fatal_message("unrecognized ZEV_RUNMODE");
 }

@@ -5,12 +5,8 @@
 
 // Questions about the hosted domains, one statement each.
 //
-// Implemented in: domain_lookup.cpp (ids and names), domain_queries.cpp
-// (IP address, parameters, limits, e-mail), domain_status.cpp (status),
-// domain_flags.cpp (www prefix, anonymous FTP, FrontPage).
-//
 // The connection is the last argument. When it is null, the routine opens
-// a private connection for the one call (db_connect) and closes it before
+// a private connection for the one call (open_panel_db) and closes it before
 // returning; when that fails, the reason and then the routine's connection
 // text are written as warnings and the failure result is returned.
 //

@@ -13,34 +13,18 @@ const char* const NOT_A_DOMAIN_ID = "the domain id is not a decimal number up to
 
 namespace {
 
-const char* const READER_CONNECT_FAILURE = DB_CONNECT_FAILURE;
-const char* const WRITER_CONNECT_FAILURE = DB_WRITER_CONNECT_FAILURE;
-
 /// The readers' shared result.
 char value_buffer[TEXT_BUFFER_SIZE];
 
-const char* reader_failed(const std::string& message) {
-    value_buffer[0] = '\0';
-    return warn_null(message);
-}
-
-/// Writes "Unable to <action> parameter <name> <direction> <table>:
-/// <reason>" as a warning; -1 for the writer.
-int writer_failed(const char* action, const char* name, const char* direction, const char* table,
-                  const char* reason) {
-    emit_error(format_text("Unable to %s parameter %s %s %s: %s", action, name, direction, table, reason).c_str(), 0);
-    return -1;
-}
-
 /// What a writer does once its arguments have passed: open the connection
-/// when none is given, format the statement, send it. `action`,
-/// `direction` and `table` fill the failure message, e.g. "Unable to put
-/// parameter %s into misc: %s".
+/// when none is given, format the statement, send it. Its failure message
+/// is "Unable to <action> parameter <name> <direction> <table>: <reason>",
+/// e.g. "Unable to put parameter %s into misc: %s".
 class Writer {
 public:
     Writer(const char* action, const char* direction, const char* table, const char* name, MYSQL* given)
-        : action_(action), direction_(direction), table_(table), name_(name),
-          connection_(given, QueryConnection::Opener::OpenPanelDb, WRITER_CONNECT_FAILURE) {}
+        : failure_{format_text("Unable to %s parameter %s %s %s", action, name, direction, table), ""},
+          connection_(given, DB_WRITER_CONNECT_FAILURE) {}
 
     bool ok() const { return connection_.ok(); }
     std::string escape(const char* id) const { return escape_sql_value(connection_.get(), id); }
@@ -48,24 +32,24 @@ public:
     /// Formats the statement (refused whole when it would not fit) and
     /// sends it: 0, or -1 after the failure message.
     int send(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        char statement[TEXT_BUFFER_SIZE];
+        char text[TEXT_BUFFER_SIZE];
         va_list args;
         va_start(args, format);
-        const bool fits = format_statement_v(statement, sizeof statement, format, args);
+        const char* statement = format_statement_v(text, sizeof text, format, args);
         va_end(args);
-        if (!fits) return fail(STATEMENT_TOO_LONG);
+        if (statement == nullptr) return fail(STATEMENT_TOO_LONG);
         if (mysql_real_query(connection_.get(), statement, std::strlen(statement)) != 0)
             return fail(mysql_error(connection_.get()));
         return 0;
     }
 
 private:
-    int fail(const char* reason) { return writer_failed(action_, name_, direction_, table_, reason); }
+    int fail(const char* reason) const {
+        failure_.report(reason);
+        return -1;
+    }
 
-    const char* action_;
-    const char* direction_;
-    const char* table_;
-    const char* name_;
+    const QueryFailure failure_;
     QueryConnection connection_;
 };
 
@@ -91,41 +75,52 @@ bool is_domain_id(const char* dom_id) {
 }
 
 const char* query_single_value(const char* statement, MYSQL* connection) {
-    if (statement == nullptr) return reader_failed("Unable to query parameter: no statement given\n");
-    QueryConnection use(connection, QueryConnection::Opener::DbConnect, READER_CONNECT_FAILURE);
+    value_buffer[0] = '\0';
+    if (statement == nullptr) {
+        warn_message("Unable to query parameter: no statement given\n");
+        return nullptr;
+    }
+    QueryConnection use(connection);
     if (!use.ok()) return nullptr;
-    // Sent whole: the statement is never cut to a buffer's size.
-    QueryResult result(use.get(), statement);
-    if (!result.ok())
-        return reader_failed(format_text("Unable to query parameter by query %s: %s\n", statement, result.reason().c_str()));
-    // A value longer than the buffer is cut; a value is not a statement.
-    MYSQL_ROW row = result.next_row();
-    copy_value(value_buffer, sizeof value_buffer, row != nullptr ? row[0] : nullptr, result.length(0));
+    // Sent whole: the statement is never cut to a buffer's size. A value
+    // longer than the buffer is cut; a value is not a statement.
+    const QueryFailure failure{std::string("Unable to query parameter by query ") + statement};
+    if (read_first_value(use.get(), statement, value_buffer, sizeof value_buffer, failure) == FirstValue::Failed)
+        return nullptr;
     return value_buffer;
 }
 
 const char* get_value_by_key(const char* key_value, const char* table, const char* key_column,
                              const char* selected_column, MYSQL* connection) {
-    if (key_value == nullptr) return reader_failed("Unable to query parameter: no key given\n");
-    for (const char* name : {table, key_column, selected_column}) {
-        if (!is_sql_identifier(name))
-            return reader_failed(format_text("Unable to query parameter: '%s' is not a table or column name\n",
-                                             name != nullptr ? name : ""));
+    if (key_value == nullptr) {
+        warn_message("Unable to query parameter: no key given\n");
+        return nullptr;
     }
-    QueryConnection use(connection, QueryConnection::Opener::DbConnect, READER_CONNECT_FAILURE);
+    for (const char* name : {table, key_column, selected_column}) {
+        if (!is_sql_identifier(name)) {
+            warn_message("Unable to query parameter: '%s' is not a table or column name\n",
+                         name != nullptr ? name : "");
+            return nullptr;
+        }
+    }
+    QueryConnection use(connection);
     if (!use.ok()) return nullptr;
     const std::string key = escape_sql_value(use.get(), key_value);
     char statement[TEXT_BUFFER_SIZE];
     if (!format_statement(statement, sizeof statement, "select %s from %s where %s='%s'", selected_column, table,
-                          key_column, key.c_str()))
-        return reader_failed(format_text("Unable to query %s from %s: %s\n", selected_column, table, STATEMENT_TOO_LONG));
+                          key_column, key.c_str())) {
+        warn_message("Unable to query %s from %s: %s\n", selected_column, table, STATEMENT_TOO_LONG);
+        return nullptr;
+    }
     return query_single_value(statement, use.get());
 }
 
 const char* get_dom_htype(const char* dom_id, MYSQL* connection) {
     // A null id is get_value_by_key's missing key.
-    if (dom_id != nullptr && !is_domain_id(dom_id))
-        return reader_failed(format_text("Unable to query htype from domains: %s\n", NOT_A_DOMAIN_ID));
+    if (dom_id != nullptr && !is_domain_id(dom_id)) {
+        warn_message("Unable to query htype from domains: %s\n", NOT_A_DOMAIN_ID);
+        return nullptr;
+    }
     return get_value_by_key(dom_id, "domains", "id", "htype", connection);
 }
 
@@ -143,7 +138,10 @@ int put_misc_param(const char* param, const char* val, MYSQL* connection) {
 
 int put_dom_param(const char* dom_id, const char* param, const char* val, MYSQL* connection) {
     if (dom_id == nullptr || param == nullptr || val == nullptr || !is_sql_safe(param) || !is_sql_safe(val)) return -1;
-    if (!is_domain_id(dom_id)) return writer_failed("put", param, "into", "dom_param", NOT_A_DOMAIN_ID);
+    if (!is_domain_id(dom_id)) {
+        warn_message("Unable to put parameter %s into dom_param: %s", param, NOT_A_DOMAIN_ID);
+        return -1;
+    }
     Writer writer("put", "into", "dom_param", param, connection);
     if (!writer.ok()) return -1;
     return writer.send("replace into dom_param (dom_id, param, val) values('%s', '%s', '%s')",
@@ -168,7 +166,10 @@ int delete_misc_param(const char* param, MYSQL* connection) {
 
 int delete_dom_param(const char* dom_id, const char* param, MYSQL* connection) {
     if (dom_id == nullptr || param == nullptr || !is_sql_safe(param)) return -1;
-    if (!is_domain_id(dom_id)) return writer_failed("delete", param, "from", "dom_param", NOT_A_DOMAIN_ID);
+    if (!is_domain_id(dom_id)) {
+        warn_message("Unable to delete parameter %s from dom_param: %s", param, NOT_A_DOMAIN_ID);
+        return -1;
+    }
     Writer writer("delete", "from", "dom_param", param, connection);
     if (!writer.ok()) return -1;
     return writer.send("delete from dom_param where dom_id='%s' and param='%s'", writer.escape(dom_id).c_str(), param);

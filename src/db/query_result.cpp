@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "db/statement.h"
+#include "env/messages.h"
+
 QueryResult::QueryResult(MYSQL* connection, const char* statement) {
     if (mysql_real_query(connection, statement, std::strlen(statement)) != 0) {
         reason_ = mysql_error(connection);
@@ -27,6 +30,30 @@ std::size_t QueryResult::length(unsigned column) const {
     const unsigned long* lengths = mysql_fetch_lengths(result_);
     if (lengths != nullptr) return lengths[column];
     return row_[column] != nullptr ? std::strlen(row_[column]) : 0;
+}
+
+void QueryFailure::report(const std::string& reason) const {
+    if (fatal) fatal_message("%s: %s%s", what.c_str(), reason.c_str(), end);
+    warn_message("%s: %s%s", what.c_str(), reason.c_str(), end);
+}
+
+FirstValue read_first_value(MYSQL* connection, const char* statement, char* buffer, std::size_t size,
+                            const QueryFailure& failure) {
+    buffer[0] = '\0';
+    if (statement == nullptr) {
+        failure.report(STATEMENT_TOO_LONG);
+        return FirstValue::Failed;
+    }
+    QueryResult result(connection, statement);
+    if (!result.ok()) {
+        failure.report(result.reason());
+        return FirstValue::Failed;
+    }
+    MYSQL_ROW row = result.next_row();
+    if (row == nullptr) return FirstValue::NoRow;
+    if (row[0] == nullptr) return FirstValue::Null;
+    copy_value(buffer, size, row[0], result.length(0));
+    return FirstValue::Found;
 }
 
 void copy_value(char* buffer, std::size_t size, const char* value, std::size_t length) {

@@ -1,8 +1,8 @@
 #ifndef VERSTALLY_DB_QUERY_RESULT_H
 #define VERSTALLY_DB_QUERY_RESULT_H
 
-// One statement sent and its result set held, for the query routines that
-// read single values.
+// One statement sent and its result set held, and the one routine that
+// reads a first value through it.
 
 #include <cstddef>
 #include <mysql.h>
@@ -39,6 +39,31 @@ private:
     MYSQL_ROW row_ = nullptr;
     std::string reason_;
 };
+
+/// A query routine's failure message: "<what>: <reason>" followed by `end`
+/// (emit_error adds the newline where `end` has none). Never carries a
+/// system error: what failed is the statement, not a system call.
+struct QueryFailure {
+    std::string what;
+    const char* end = "\n";
+    /// Ends the process with status 1 instead of warning.
+    bool fatal = false;
+
+    /// Says the message for `reason` (warn_message, or fatal_message).
+    void report(const std::string& reason) const;
+};
+
+/// What read_first_value found.
+enum class FirstValue { Failed, NoRow, Null, Found };
+
+/// Sends `statement` on `connection` and copies the first column of its
+/// first row into `buffer` of `size` bytes (not 0; cut at size - 1, always
+/// terminated). The buffer holds "" unless the answer is Found. A null
+/// `statement` is one that could not be built whole: it is not sent, and
+/// fails with STATEMENT_TOO_LONG. On failure `failure` is reported with
+/// the reason (a fatal one does not return).
+FirstValue read_first_value(MYSQL* connection, const char* statement, char* buffer, std::size_t size,
+                            const QueryFailure& failure);
 
 /// Copies `length` bytes of `value` into `buffer` of `size` bytes (not 0),
 /// cut at `size` - 1 and always terminated; a null value gives "".

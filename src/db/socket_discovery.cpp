@@ -1,12 +1,11 @@
+#include "db/socket_discovery.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include "db/connection.h"
 #include "env/env_values.h"
 #include "env/constants.h"
 #include "env/regular_file.h"
@@ -43,13 +42,8 @@ bool read_line(FILE* file, char (&line)[TEXT_BUFFER_SIZE]) {
 bool socket_from_conf(char (&found)[TEXT_BUFFER_SIZE]) {
     // Only a regular file is read: a FIFO would block, and a link to a
     // device such as /dev/zero would never end.
-    const int fd = open_regular_file(MYSQL_CONF_FILE, O_RDONLY);
-    if (fd < 0) return false;
-    FILE* conf = fdopen(fd, "r");
-    if (conf == nullptr) {
-        close(fd);
-        return false;
-    }
+    FILE* conf = open_regular_stream(MYSQL_CONF_FILE);
+    if (conf == nullptr) return false;
     const bool taken = mysql_socket_from_conf(conf, found, sizeof found);
     std::fclose(conf);
     return taken;

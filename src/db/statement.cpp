@@ -10,21 +10,11 @@
 
 const char* const STATEMENT_TOO_LONG = "the statement would exceed 4095 characters and was not sent";
 
-QueryConnection::QueryConnection(MYSQL* given, Opener opener, const char* failure_text, int exit_code)
-    : connection_(given), owned_(false) {
+QueryConnection::QueryConnection(MYSQL* given, const char* failure_text, int exit_code) : connection_(given) {
     if (connection_ != nullptr) return;
-    if (opener == Opener::DbConnect) {
-        char message[DB_MESSAGE_BUFFER_SIZE];
-        connection_ = db_connect(message, sizeof message);
-        if (connection_ == nullptr) emit_error(message, 0);
-    } else {
-        connection_ = open_panel_db();
-    }
-    if (connection_ == nullptr) {
-        emit_error(failure_text, exit_code);
-        return;
-    }
-    owned_ = true;
+    connection_ = open_panel_db();
+    owned_ = connection_ != nullptr;
+    if (!owned_ && failure_text != nullptr) emit_error(failure_text, exit_code);
 }
 
 QueryConnection::~QueryConnection() {
@@ -58,22 +48,22 @@ bool is_sql_identifier(const char* name) {
     return true;
 }
 
-bool format_statement_v(char* buffer, std::size_t size, const char* format, va_list args) {
-    if (buffer == nullptr || size == 0) return false;
+const char* format_statement_v(char* buffer, std::size_t size, const char* format, va_list args) {
+    if (buffer == nullptr || size == 0) return nullptr;
     const int length = std::vsnprintf(buffer, size, format, args);
     if (length < 0 || static_cast<std::size_t>(length) >= size) {
         buffer[0] = '\0';
-        return false;
+        return nullptr;
     }
-    return true;
+    return buffer;
 }
 
-bool format_statement(char* buffer, std::size_t size, const char* format, ...) {
+const char* format_statement(char* buffer, std::size_t size, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const bool fits = format_statement_v(buffer, size, format, args);
+    const char* statement = format_statement_v(buffer, size, format, args);
     va_end(args);
-    return fits;
+    return statement;
 }
 
 std::string format_text(const char* format, ...) {
@@ -91,9 +81,4 @@ std::string format_text(const char* format, ...) {
     }
     va_end(again);
     return text;
-}
-
-const char* warn_null(const std::string& message) {
-    emit_error(message.c_str(), 0);
-    return nullptr;
 }

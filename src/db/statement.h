@@ -10,21 +10,18 @@
 #include <mysql.h>
 #include <string>
 
+#include "env/constants.h"
+
 /// The connection a query routine works on: the caller's, or a private one
-/// opened for the one call and closed when this object ends.
+/// opened for the one call (open_panel_db, which warns with the reason when
+/// it fails) and closed when this object ends.
 class QueryConnection {
 public:
-    /// How a private connection is opened. Readers use db_connect and write
-    /// its reason themselves; writers use open_panel_db, which writes it.
-    enum class Opener { DbConnect, OpenPanelDb };
-
     /// Uses `given` when it is not null. Otherwise opens a private
-    /// connection with `opener`; when that fails, the reason is written
-    /// (emit_error, exit code 0), then `failure_text` (emit_error,
-    /// `exit_code`, so a non-zero code ends the process).
-    QueryConnection(MYSQL* given, Opener opener, const char* failure_text, int exit_code = 0);
-    /// Takes over a connection the caller opened (null: none), to close it.
-    explicit QueryConnection(MYSQL* opened) : connection_(opened), owned_(opened != nullptr) {}
+    /// connection; when that fails, `failure_text` follows the reason
+    /// (emit_error with `exit_code`, so a non-zero code ends the process;
+    /// nothing when it is null).
+    explicit QueryConnection(MYSQL* given, const char* failure_text = DB_CONNECT_FAILURE, int exit_code = 0);
     ~QueryConnection();
     QueryConnection(const QueryConnection&) = delete;
     QueryConnection& operator=(const QueryConnection&) = delete;
@@ -35,7 +32,7 @@ public:
 
 private:
     MYSQL* connection_;
-    bool owned_;
+    bool owned_ = false;
 };
 
 /// `value` escaped with the client library for a statement sent on
@@ -50,22 +47,18 @@ std::string escape_sql_value(MYSQL* connection, const std::string& value);
 /// empty, only ASCII letters, digits and '_'.
 bool is_sql_identifier(const char* name);
 
-/// Formats a statement into `buffer` of `size` bytes. Returns false and
-/// leaves the buffer empty when the whole statement would not fit: a cut
-/// statement is never produced.
-bool format_statement(char* buffer, std::size_t size, const char* format, ...)
+/// Formats a statement into `buffer` of `size` bytes. Returns the buffer,
+/// or null (the buffer left empty) when the whole statement would not fit:
+/// a cut statement is never produced.
+const char* format_statement(char* buffer, std::size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
 /// format_statement with an argument list.
-bool format_statement_v(char* buffer, std::size_t size, const char* format, va_list args)
+const char* format_statement_v(char* buffer, std::size_t size, const char* format, va_list args)
     __attribute__((format(printf, 3, 0)));
 
 /// printf-style formatting into a string of any length (for messages).
 std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-/// Writes `message` as a warning (emit_error, exit code 0) and returns null,
-/// for the readers' failure paths.
-const char* warn_null(const std::string& message);
 
 /// Reason given when a statement would exceed its buffer.
 extern const char* const STATEMENT_TOO_LONG;

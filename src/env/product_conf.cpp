@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "env/messages.h"
 #include "env/regular_file.h"
@@ -58,58 +56,53 @@ bool is_conf_space(char c) {
 
 bool load_conf_file() {
     // Anything but a regular file (a FIFO would block) counts as missing.
-    int fd = open_regular_file(PRODUCT_CONF_FILE, O_RDONLY);
-    if (fd < 0) return false;
-    FILE* file = fdopen(fd, "r");
-    if (file == nullptr) {
-        close(fd);
-        return false;
-    }
+    FILE* file = open_regular_stream(PRODUCT_CONF_FILE);
+    if (file == nullptr) return false;
     const bool loaded = read_conf_text(file, conf_cache);
     std::fclose(file);
     return loaded;
 }
 
+/// How a missing key is reported: as it stands, or through report_error
+/// (with the system error when errno is set), in one of its two texts.
+enum class Missing { Plain, Reported, ReportedInFile };
+
 struct ConfKey {
     const char* name;
     const char** value;
-    const char* missing_text;  // emitted as it is
-    bool through_report;       // reported with the system error suffix
+    Missing missing;
 };
 
 const ConfKey conf_keys[] = {
-    {"PRODUCT_ROOT_D", &PRODUCT_ROOT_D, "Error: PRODUCT_ROOT_D not defined\n", false},
-    {"HTTPD_VHOSTS_D", &HTTPD_VHOSTS_D, "Error: HTTPD_VHOSTS_D not defined\n", false},
-    {"HTTPD_CONF_D", &HTTPD_CONF_D, "Error: HTTPD_CONF_D not defined\n", false},
-    {"HTTPD_BIN_D", &HTTPD_BIN_D, "Error: HTTPD_BIN_D not defined\n", false},
-    {"QMAIL_ROOT_D", &QMAIL_ROOT_D, "Error: QMAIL_ROOT_D not defined\n", false},
-    {"QMAIL_MAILNAMES_D", &QMAIL_MAILNAMES_D, "Error: QMAIL_MAILNAMES_D not defined\n", false},
-    {"FTPD_CONF", &FTPD_CONF, "Error: FTPD_CONF not defined\n", false},
-    {"FTPD_CONF_INC", &FTPD_CONF_INC, "Error: FTPD_CONF_INC not defined\n", false},
-    {"FTPD_BIN_D", &FTPD_BIN_D, nullptr, true},
-    {"NAMED_RUN_ROOT_D", &NAMED_RUN_ROOT_D, "Error: NAMED_RUN_ROOT_D not defined\n", false},
-    {"WEB_STAT", &WEB_STAT, "Error: WEB_STAT not defined\n", false},
-    {"LOGROTATE", &LOGROTATE, "Error: LOGROTATE not defined\n", false},
-    {"MYSQL_VAR_D", &MYSQL_VAR_D, "Error: MYSQL_VAR_D not defined\n", false},
-    {"MYSQL_BIN_D", &MYSQL_BIN_D, "Error: MYSQL_BIN_D not defined\n", true},
-    {"PGSQL_BIN_D", &PGSQL_BIN_D, "Error: PGSQL_BIN_D not defined\n", false},
-    {"PGSQL_DATA_D", &PGSQL_DATA_D, "Error: PGSQL_DATA_D not defined\n", false},
-    {"MAILMAN_ROOT_D", &MAILMAN_ROOT_D, "Error: MAILMAN_ROOT_D not defined\n", false},
-    {"MAILMAN_VAR_D", &MAILMAN_VAR_D, "Error: MAILMAN_VAR_D not defined\n", false},
-    {"PRODUCT_RC_D", &PRODUCT_RC_D, "Error: PRODUCT_RC_D not defined\n", false},
-    {"DUMP_D", &DUMP_D, "Error: DUMP_D not defined\n", false},
-    {"CATALINA_HOME", &CATALINA_HOME, "Error: CATALINA_HOME not defined\n", false},
-    {"DRWEB_ROOT_D", &DRWEB_ROOT_D, "Error: DRWEB_ROOT_D not defined\n", false},
-    {"DRWEB_ETC_D", &DRWEB_ETC_D, "Error: DRWEB_ETC_D not defined\n", false},
+    {"PRODUCT_ROOT_D", &PRODUCT_ROOT_D, Missing::Plain},
+    {"HTTPD_VHOSTS_D", &HTTPD_VHOSTS_D, Missing::Plain},
+    {"HTTPD_CONF_D", &HTTPD_CONF_D, Missing::Plain},
+    {"HTTPD_BIN_D", &HTTPD_BIN_D, Missing::Plain},
+    {"QMAIL_ROOT_D", &QMAIL_ROOT_D, Missing::Plain},
+    {"QMAIL_MAILNAMES_D", &QMAIL_MAILNAMES_D, Missing::Plain},
+    {"FTPD_CONF", &FTPD_CONF, Missing::Plain},
+    {"FTPD_CONF_INC", &FTPD_CONF_INC, Missing::Plain},
+    {"FTPD_BIN_D", &FTPD_BIN_D, Missing::ReportedInFile},
+    {"NAMED_RUN_ROOT_D", &NAMED_RUN_ROOT_D, Missing::Plain},
+    {"WEB_STAT", &WEB_STAT, Missing::Plain},
+    {"LOGROTATE", &LOGROTATE, Missing::Plain},
+    {"MYSQL_VAR_D", &MYSQL_VAR_D, Missing::Plain},
+    {"MYSQL_BIN_D", &MYSQL_BIN_D, Missing::Reported},
+    {"PGSQL_BIN_D", &PGSQL_BIN_D, Missing::Plain},
+    {"PGSQL_DATA_D", &PGSQL_DATA_D, Missing::Plain},
+    {"MAILMAN_ROOT_D", &MAILMAN_ROOT_D, Missing::Plain},
+    {"MAILMAN_VAR_D", &MAILMAN_VAR_D, Missing::Plain},
+    {"PRODUCT_RC_D", &PRODUCT_RC_D, Missing::Plain},
+    {"DUMP_D", &DUMP_D, Missing::Plain},
+    {"CATALINA_HOME", &CATALINA_HOME, Missing::Plain},
+    {"DRWEB_ROOT_D", &DRWEB_ROOT_D, Missing::Plain},
+    {"DRWEB_ETC_D", &DRWEB_ETC_D, Missing::Plain},
 };
 
-void report_missing(const ConfKey& key) {
-    if (key.missing_text == nullptr)
-        fatal_error("Error: %s not defined in product config file", key.name);
-    else if (key.through_report)
-        fatal_error("%s", key.missing_text);
-    else
-        emit_error(key.missing_text, 1);
+[[noreturn]] void report_missing(const ConfKey& key) {
+    if (key.missing == Missing::ReportedInFile) fatal_error("Error: %s not defined in product config file", key.name);
+    if (key.missing == Missing::Reported) fatal_error("Error: %s not defined\n", key.name);
+    fatal_message("Error: %s not defined\n", key.name);
 }
 
 void derive_path(char* target, const char* file_name) {

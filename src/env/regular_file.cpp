@@ -33,3 +33,15 @@ int open_regular_file(const char* path, int flags, unsigned mode, bool* refused)
     errno = error;
     return -1;
 }
+
+FILE* open_regular_stream(const char* path) {
+    const int fd = open_regular_file(path, O_RDONLY);
+    if (fd < 0) return nullptr;
+    FILE* stream = fdopen(fd, "r");
+    if (stream == nullptr) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return stream;
+}

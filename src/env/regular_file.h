@@ -1,6 +1,8 @@
 #ifndef VERSTALLY_ENV_REGULAR_FILE_H
 #define VERSTALLY_ENV_REGULAR_FILE_H
 
+#include <cstdio>
+
 /// Opens `path` with `flags` (and `mode` when they hold O_CREAT) for a file
 /// that steers the program, so that no file type can stall or mislead it:
 ///   1. the open itself never blocks (a FIFO without a writer, a device)
@@ -14,5 +16,9 @@
 /// is not regular. `refused`, when given, is set to whether the path named
 /// something other than a regular file (rather than failing to open).
 int open_regular_file(const char* path, int flags, unsigned mode = 0, bool* refused = nullptr);
+
+/// open_regular_file for reading, as a stream (close it with fclose). Null
+/// with errno set when the file cannot be opened or is not regular.
+FILE* open_regular_stream(const char* path);
 
 #endif

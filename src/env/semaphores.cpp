@@ -1,7 +1,6 @@
 #include "env/semaphores.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,20 +17,13 @@ namespace {
 
 int sem_fd = -1;
 
-[[noreturn]] void sem_fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-void sem_fatal(const char* format, ...) {
-    char message[TEXT_BUFFER_SIZE];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    emit_error(message, 1);
-    std::exit(1);  // emit_error does not return for a non-zero code
-}
-
+// The text already holds the system's reason; it is held to the library's
+// buffer size, as a path may nearly fill it.
 [[noreturn]] void open_failed(const char* path, int error) {
-    sem_fatal("failed to open semaphore file %s: %s", path, std::strerror(error));
+    char message[TEXT_BUFFER_SIZE];
+    std::snprintf(message, sizeof message, "failed to open semaphore file %s: %s", path, std::strerror(error));
+    emit_error(message, 1);
+    std::exit(1);  // not reached: a fatal report ends the process
 }
 
 // Root opens this file: a link planted as its last component would have
@@ -41,8 +33,14 @@ int open_sem_file(const char* path) {
     return open_regular_file(path, O_WRONLY | O_CREAT | O_NOFOLLOW, SEMAPHORE_FILE_MODE);
 }
 
-// One fcntl lock call on byte `semnum`, retried while a signal interrupts it.
-int lock_call(int command, short type, int semnum, struct flock64* lock) {
+// One fcntl lock call of `operation` (named in its messages) on byte
+// `semnum`, retried while a signal interrupts it. A negative number, or a
+// failure other than a lock held elsewhere when `held_elsewhere` may be
+// answered, ends the process. 0 when done; -1 for a lock held elsewhere.
+int lock_call(const char* operation, int command, short type, int semnum, struct flock64* lock,
+              bool held_elsewhere = false) {
+    if (semnum < 0)
+        fatal_message("%s() failed for semnum %ld: semnum must not be negative", operation, static_cast<long>(semnum));
     for (;;) {
         std::memset(lock, 0, sizeof *lock);
         lock->l_type = type;
@@ -50,7 +48,9 @@ int lock_call(int command, short type, int semnum, struct flock64* lock) {
         lock->l_start = semnum;
         lock->l_len = 1;
         if (fcntl(sem_fd, command, lock) == 0) return 0;
-        if (errno != EINTR) return -1;
+        if (held_elsewhere && (errno == EAGAIN || errno == EACCES)) return -1;
+        if (errno != EINTR)
+            fatal_message("%s() failed for semnum %ld: %s", operation, static_cast<long>(semnum), std::strerror(errno));
         errno = 0;
     }
 }
@@ -83,33 +83,23 @@ void init_sem() {
 }
 
 int sem_lock(int semnum) {
-    if (semnum < 0) sem_fatal("sem_lock() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
     struct flock64 lock;
-    if (lock_call(F_SETLK64, F_WRLCK, semnum, &lock) == 0) return 0;
-    if (errno == EAGAIN || errno == EACCES) return -1;
-    sem_fatal("sem_lock() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+    return lock_call("sem_lock", F_SETLK64, F_WRLCK, semnum, &lock, true);
 }
 
 void sem_lock_wait(int semnum) {
-    if (semnum < 0) sem_fatal("sem_lock() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
     struct flock64 lock;
-    if (lock_call(F_SETLKW64, F_WRLCK, semnum, &lock) != 0)
-        sem_fatal("sem_lock() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+    lock_call("sem_lock", F_SETLKW64, F_WRLCK, semnum, &lock);
 }
 
 void sem_unlock(int semnum) {
-    if (semnum < 0)
-        sem_fatal("sem_unlock() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
     struct flock64 lock;
-    if (lock_call(F_SETLK64, F_UNLCK, semnum, &lock) != 0)
-        sem_fatal("sem_unlock() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+    lock_call("sem_unlock", F_SETLK64, F_UNLCK, semnum, &lock);
 }
 
 int sem_test(int semnum) {
-    if (semnum < 0) sem_fatal("sem_test() failed for semnum %ld: semnum must not be negative", static_cast<long>(semnum));
     struct flock64 lock;
-    if (lock_call(F_GETLK64, F_WRLCK, semnum, &lock) != 0)
-        sem_fatal("sem_test() failed for semnum %ld: %s", static_cast<long>(semnum), std::strerror(errno));
+    lock_call("sem_test", F_GETLK64, F_WRLCK, semnum, &lock);
     return lock.l_type == F_UNLCK ? 0 : static_cast<int>(lock.l_pid);
 }
 
@@ -118,7 +108,7 @@ int shutdown_sem() {
     int fd = sem_fd;
     // Linux frees the descriptor even when close reports an error.
     sem_fd = -1;
-    if (close(fd) != 0) sem_fatal("shutdown_sem(): failed to close semaphore file: %s", std::strerror(errno));
+    if (close(fd) != 0) fatal_message("shutdown_sem(): failed to close semaphore file: %s", std::strerror(errno));
     return 0;
 }
 

@@ -43,10 +43,7 @@ int get_group_id(const char* name) {
     errno = 0;
     const struct group* entry = name != nullptr ? getgrnam(name) : nullptr;
     if (entry == nullptr) {
-        char message[TEXT_BUFFER_SIZE];
-        std::snprintf(message, sizeof message, "Unable to getgrnam for group %s: %s",
-                      name != nullptr ? name : NULL_NAME, std::strerror(errno));
-        emit_error(message, 0);
+        warn_message("Unable to getgrnam for group %s: %s", name != nullptr ? name : NULL_NAME, std::strerror(errno));
         return 0;
     }
     return static_cast<int>(entry->gr_gid);

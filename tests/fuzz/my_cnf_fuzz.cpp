@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "db/connection.h"
+#include "db/socket_discovery.h"
 #include "env/constants.h"
 #include "fuzz_check.h"
 

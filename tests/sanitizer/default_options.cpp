@@ -53,12 +53,6 @@ const char* __asan_default_options() {
 
 const char* __ubsan_default_options() { return VERSTALLY_SANITIZER_COMMON ":halt_on_error=1:print_stacktrace=1"; }
 
-const char* __lsan_default_options() {
-#ifdef VERSTALLY_SANITIZER_SUPPRESSIONS
-    return VERSTALLY_SANITIZER_COMMON ":suppressions=" VERSTALLY_SANITIZER_SUPPRESSIONS;
-#else
-    return VERSTALLY_SANITIZER_COMMON;
-#endif
-}
+const char* __lsan_default_options() { return VERSTALLY_SANITIZER_COMMON; }
 
 }

@@ -1,0 +1,22 @@
+#ifndef VERSTALLY_DB_SOCKET_DISCOVERY_H
+#define VERSTALLY_DB_SOCKET_DISCOVERY_H
+
+// Where the local database server listens.
+
+#include <cstddef>
+#include <cstdio>
+
+/// Socket path for the client library: null when MYSQL_UNIX_PORT is set and
+/// not empty; else the first socket line of the [mysqld] section of
+/// /etc/my.cnf when it names a socket, else /var/lib/mysql/mysql.sock, else
+/// /tmp/mysql.sock when that is a socket; null when none is. A path from
+/// my.cnf lies in a buffer that the next call overwrites.
+const char* find_mysql_socket();
+
+/// The my.cnf step of find_mysql_socket over an open file: the first socket
+/// line of the [mysqld] section of `conf`, its value copied into `found`
+/// (cut to `found_size`, terminated) when there is one. True when that
+/// value names a socket.
+bool mysql_socket_from_conf(FILE* conf, char* found, std::size_t found_size);
+
+#endif
