@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <cstring>
-#include <libgen.h>
 #include <string>
 #include <unistd.h>
 
@@ -51,19 +50,14 @@ void ColdfusionPackage::fetchVersion() {
 
     CheckedTool checked;
     if (!toolPresent(tool, "ColdFusion binary file", checked)) return;
-
     // The tool runs in the directory that was checked, named as it is
     // known there.
-    char baseCopy[TEXT_BUFFER_SIZE];
-    std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
-    int outputPipe[2];
-    openToolPipe(outputPipe);
+    int fromTool;
     const pid_t child =
-        startTool(checked.executable.c_str(), basename(baseCopy), argument, -1, outputPipe[1], checked.directory.c_str());
-    close(outputPipe[1]);
-    const std::size_t got = readToolOutput(outputPipe[0], output, sizeof output);
+        startTool(checked.executable.c_str(), checked.name.c_str(), argument, -1, fromTool, checked.directory.c_str());
     // A tool that could not be started says nothing about an installation.
     if (child < 0) return;
+    const std::size_t got = readToolOutput(fromTool, output, sizeof output);
     waitForTool(child);
 
     std::size_t end = 0;

@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <cstring>
-#include <libgen.h>
 #include <string>
 #include <unistd.h>
 
@@ -14,29 +13,17 @@ namespace vonta {
 FrontpagePackage::~FrontpagePackage() = default;
 
 void FrontpagePackage::fetchVersion() {
-    const char* tool = FRONTPAGE_TOOL_PATH;
     CheckedTool checked;
-    if (!toolPresent(tool, "frontpage owsadm.exe", checked)) return;
-
-    // The tool writes into pipe A, grep reads A and writes into pipe B.
-    char baseCopy[TEXT_BUFFER_SIZE];
-    std::snprintf(baseCopy, sizeof baseCopy, "%s", tool);
-    int a[2];
-    openToolPipe(a);
-    const pid_t toolChild = startTool(checked.executable.c_str(), basename(baseCopy), FRONTPAGE_TOOL_ARG, -1, a[1]);
-    close(a[1]);
-    if (toolChild < 0) {
-        close(a[0]);
-        return;
-    }
-    int b[2];
-    openToolPipe(b);
-    const pid_t grepChild = startTool(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, a[0], b[1]);
-    close(a[0]);
-    close(b[1]);
-
+    if (!toolPresent(FRONTPAGE_TOOL_PATH, "frontpage owsadm.exe", checked)) return;
+    // The tool writes into one pipe, grep reads it and writes into another.
+    int fromTool;
+    int fromGrep;
+    const pid_t toolChild = startTool(checked.executable.c_str(), checked.name.c_str(), FRONTPAGE_TOOL_ARG, -1, fromTool);
+    if (toolChild < 0) return;
+    const pid_t grepChild = startTool(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, fromTool, fromGrep);
+    close(fromTool);
     char output[TEXT_BUFFER_SIZE];
-    const std::size_t got = readToolOutput(b[0], output, sizeof output);
+    const std::size_t got = grepChild < 0 ? 0 : readToolOutput(fromGrep, output, sizeof output);
     waitForTool(toolChild);
     // Without grep nothing was read: that says nothing about the tool.
     if (grepChild < 0) return;

@@ -107,30 +107,38 @@ bool toolPresent(const char* path, const char* label, CheckedTool& tool) {
     if (!walkSafely(path, resolved)) fatal_message("Bad file permissions on %s %s\n", label, path);
     tool.executable = joinNames(resolved, resolved.size());
     tool.directory = joinNames(resolved, resolved.size() - 1);
+    const char* slash = std::strrchr(path, '/');
+    tool.name = slash != nullptr ? slash + 1 : path;
     return true;
 }
 
-void openToolPipe(int fds[2]) {
-    if (pipe2(fds, O_CLOEXEC) != 0) fatal_error("Unable to open pipe: %s\n", std::strerror(errno));
-}
-
-pid_t startTool(const char* executable, const char* argv0, const char* argument, int input, int output,
+pid_t startTool(const char* executable, const char* argv0, const char* argument, int input, int& outputRead,
                 const char* directory) {
+    int output[2];
+    if (pipe2(output, O_CLOEXEC) != 0) fatal_error("Unable to open pipe: %s\n", std::strerror(errno));
     const std::vector<char*> argv = {const_cast<char*>(argv0), const_cast<char*>(argument), nullptr};
     ChildStart start;
     start.path = executable;
     start.argv = &argv;
     start.input = input;
-    start.output = output;
-    start.error = output;
+    start.output = output[1];
+    start.error = output[1];
     start.directory = directory;
     int notStarted = 0;
+    pid_t child;
     try {
-        return startChild(start, notStarted);
+        child = startChild(start, notStarted);
     } catch (const zev::ExSystemErrorBase& e) {
         errno = e.errorNumber;
         fatal_error("Unable to create child: %s\n", std::strerror(e.errorNumber));
     }
+    close(output[1]);
+    outputRead = output[0];
+    if (child < 0) {
+        close(output[0]);
+        outputRead = -1;
+    }
+    return child;
 }
 
 std::size_t readToolOutput(int fd, char* buffer, std::size_t size) {

@@ -8,10 +8,12 @@
 namespace vonta {
 
 /// A vendor tool that may be run as root: the path to execute and its
-/// directory, both free of symbolic links.
+/// directory, both free of symbolic links, and the last name of the path
+/// as written, the name the tool is started under.
 struct CheckedTool {
     std::string executable;
     std::string directory;
+    std::string name;
 };
 
 /// False when nothing is found at `path` (the tool is absent). Otherwise
@@ -28,16 +30,13 @@ struct CheckedTool {
 /// on <label> <path>\n".
 bool toolPresent(const char* path, const char* label, CheckedTool& tool);
 
-/// Creates a close-on-exec pipe. Fatal "Unable to open pipe: %s\n" on
-/// failure.
-void openToolPipe(int fds[2]);
-
 /// Starts `executable` with the argument list argv0, argument: standard
-/// input from `input` (-1: /dev/null), standard output and error into
-/// `output`, the working directory `directory` when not null. Returns the
-/// child's pid, or -1 when the program could not be started (no child is
-/// left). Fatal "Unable to create child: %s\n" when no process can be made.
-pid_t startTool(const char* executable, const char* argv0, const char* argument, int input, int output,
+/// input from `input` (-1: /dev/null), standard output and error into a
+/// new pipe whose read end is left in `outputRead`, the working directory
+/// `directory` when not null. Returns the child's pid, or -1 when the
+/// program could not be started (no child and no pipe are left). Fatal
+/// "Unable to open pipe: %s\n" and "Unable to create child: %s\n".
+pid_t startTool(const char* executable, const char* argv0, const char* argument, int input, int& outputRead,
                 const char* directory = nullptr);
 
 /// Reads `fd` to its end, keeping the first `size` bytes in `buffer` and
