@@ -11,6 +11,7 @@
 #include "db/connection_wait.h"
 #include "db/container_mode.h"
 #include "db/socket_discovery.h"
+#include "db/tls_options.h"
 #include "env/env_values.h"
 #include "env/constants.h"
 #include "env/messages.h"
@@ -79,6 +80,7 @@ MYSQL* db_connect(char* message, std::size_t message_size) {
     // count, also after the environment has changed.
     if (socket == nullptr) socket = env_value_or_null(ENV_MYSQL_UNIX_PORT);
 
+    prepare_client_library();
     MYSQL* connection = mysql_init(nullptr);
     if (connection == nullptr) {
         std::snprintf(message, message_size, "db_connect: insufficient memory to allocate new object.");
@@ -86,6 +88,7 @@ MYSQL* db_connect(char* message, std::size_t message_size) {
         return nullptr;
     }
     prepare_connection_wait(connection);
+    apply_tls_options(connection);
     begin_connection_phase();
     MYSQL* connected = mysql_real_connect(connection, host, login, password, database, port, socket, 0);
     std::memset(password, 0, sizeof password);

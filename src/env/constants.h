@@ -98,6 +98,15 @@ constexpr const char* CONTAINER_DB_LOGIN_FORMAT = "admin%ld";
 /// Section of /etc/my.cnf that names the server's socket, and its option.
 constexpr const char* MYSQL_SERVER_SECTION = "[mysqld]";
 constexpr const char* MYSQL_SOCKET_OPTION = "socket";
+/// MariaDB option files that may set TLS for the connections, read in this
+/// order, then HOME_OPTION_FILE appended to $HOME; the groups read there;
+/// the extension of the files an "!includedir" line names; and how deep
+/// "!include" lines may nest.
+constexpr const char* SYSTEM_OPTION_FILES[] = {"/etc/my.cnf", "/etc/mysql/my.cnf"};
+constexpr const char* HOME_OPTION_FILE = "/.my.cnf";
+constexpr const char* TLS_OPTION_GROUPS[] = {"client", "client-server", "client-mariadb", "verstally"};
+constexpr const char* OPTION_FILE_EXTENSION = ".cnf";
+constexpr int MAX_OPTION_FILE_DEPTH = 10;
 /// Seconds a connection may take, from the first packet to the answer of
 /// its first statement, before it counts as failed.
 constexpr unsigned CONNECT_BOUND_SECONDS = 30;

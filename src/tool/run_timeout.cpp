@@ -39,7 +39,9 @@ void count_timeout(MYSQL* db) {
     if (fails != nullptr && fails[0] != '\0') {
         const std::string increment =
             std::string("UPDATE misc SET val = val + 1 WHERE param = '") + TIMEOUT_COUNTER_PARAM + "'";
-        mysql_real_query(db, increment.data(), increment.size());
+        // Like the first count's, a failure is said, not passed over.
+        if (mysql_real_query(db, increment.data(), increment.size()) != 0)
+            warn_message("Unable to update parameter %s in misc: %s", TIMEOUT_COUNTER_PARAM, mysql_error(db));
     } else {
         put_misc_param(TIMEOUT_COUNTER_PARAM, "1", db);
     }
