@@ -1,7 +1,9 @@
 // The connection routine against the private server: which route it takes
 // (socket variable, my.cnf, fallback sockets, TCP), the password file, the
 // environment and container mode.
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,10 +12,12 @@
 #include "db/connection.h"
 #include "env/constants.h"
 #include "env/messages.h"
+#include "harness/stalled_server.h"
 #include "harness/tool_fixture.h"
 
 namespace {
 
+using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 /// Runs find_mysql_socket and db_connect inside `sandbox` under `env` and
@@ -178,6 +182,34 @@ TEST_F(DbConnect, MessageIsCutToTheBufferSize) {
         std::printf("%d [%s] %c", none == nullptr, message, message[12]);
     });
     EXPECT_EQ(r.out, "1 [db_connect:] z");
+}
+
+// Servers that take the connection and then stall (the end-to-end test of
+// the tool waits out the real bound once): db_connect gives up after its
+// bound, with the client library's reason.
+TEST_F(DbConnect, StalledServerIsGivenUpAfterTheBound) {
+    StalledListener silent, greeting(partialGreeting());
+    const std::pair<const char*, std::map<std::string, std::string>> stalls[] = {
+        {"TCP, never accepted", silent.tcpEnv()},
+        {"TCP, part of a greeting", greeting.tcpEnv()},
+        {"unix socket, never accepted (a stopped server)", silent.socketEnv()},
+    };
+    for (const auto& stall : stalls) {
+        Outcome r = runInSandbox(sandbox, [&] {
+            applyDatabaseEnv(stall.second);
+            char message[DB_MESSAGE_BUFFER_SIZE];
+            const auto start = std::chrono::steady_clock::now();
+            MYSQL* none = db_connect_bounded(message, sizeof message, 1);
+            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start);
+            std::printf("%lld ms\n%s", static_cast<long long>(waited.count()), none == nullptr ? message : "connected");
+        });
+        SCOPED_TRACE(stall.first);
+        const long waited = std::atol(r.out.c_str());
+        EXPECT_GE(waited, 990);
+        EXPECT_LT(waited, 5000);
+        EXPECT_THAT(r.out, HasSubstr(" ms\ndb_connect: failed to connect to database: Error: "));
+    }
 }
 
 TEST_F(DbConnect, OpenPanelDbWarnsAndReturnsNone) {

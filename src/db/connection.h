@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <mysql.h>
 
-// Implemented in: connection.cpp (db_connect, open_panel_db),
+// Implemented in: connection.cpp (db_connect, db_connect_bounded,
+// open_panel_db),
 // container_mode.cpp (apply_container_mode, get_run_mode,
 // save_db_host_link), socket_discovery.cpp (find_mysql_socket,
 // mysql_socket_from_conf).
@@ -18,8 +19,13 @@
 /// "set foreign_key_checks=0" on the new connection (result ignored).
 /// Returns the connection (the caller closes it with mysql_close), or null
 /// with the reason in `message` (cut to `message_size`, always terminated
-/// when the size is not 0). Never prints and never exits.
+/// when the size is not 0). Never prints and never exits. Making the
+/// connection takes at most CONNECT_BOUND_SECONDS in all.
 MYSQL* db_connect(char* message, std::size_t message_size);
+
+/// db_connect with the connection bounded by `bound_seconds` (not 0)
+/// instead.
+MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned bound_seconds);
 
 /// db_connect with a buffer of its own; on failure writes the reason as a
 /// warning (emit_error, exit code 0) and returns null.

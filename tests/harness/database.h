@@ -116,6 +116,9 @@ void applyDatabaseEnv(const std::map<std::string, std::string>& env);
 /// A TCP socket bound (not listening) to a free port on 127.0.0.1, whose
 /// number goes to `port`; throws std::runtime_error naming `what`.
 int bindLoopbackPort(unsigned& port, const char* what);
+/// A unix socket bound (not listening) at `path` in a new directory `dir`
+/// under /var/tmp (mode 0755); throws std::runtime_error naming `what`.
+int bindUnixSocket(std::string& dir, std::string& path, const char* what);
 
 /// A server that is down: a TCP port on 127.0.0.1 and a unix socket under
 /// /var/tmp, both bound but not listening, so every connection is refused
