@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <ostream>
@@ -35,10 +34,9 @@ struct Expect {
     int status;
     std::string out;  // standard output; a failure writes the same to standard error
     bool wholeOut;    // else `out` is only how standard output begins
-    std::string alsoHolds;  // a further line that standard output must hold
-    int boundSeconds = 20;  // the run is killed (and fails) after this long
-    int minSeconds = 0;     // it must not end sooner
 };
+
+constexpr int kBoundSeconds = 20;
 
 class BoundedStart;
 using Prepare = std::function<Expect(BoundedStart&, ToolRun&)>;
@@ -100,7 +98,6 @@ public:
 
     FakeDpkgQuery dpkg{sandbox, ""};
     DeadServer dead;
-    std::unique_ptr<StalledListener> listener;
 };
 
 const std::string kFound = "samba:3.0\n";
@@ -119,20 +116,25 @@ Expect dirtyFlagAsRoot(BoundedStart& t, ToolRun& run, const std::string& failure
                          "/tmp failed: " + failure);
 }
 
+// A server that takes the connection and then stalls: the run ends after
+// the real connection bound (the library's tests show each kind of stall
+// with a short one), through the usual messages. First in the file, so
+// that a first ctest run starts it first.
+TEST_F(BoundedStart, StalledServerIsGivenUpAfterTheConnectionBound) {
+    StalledListener listener(partialGreeting());
+    ToolRun run = toolRun({});
+    run.env = listener.tcpEnv();
+    double seconds = 0;
+    const Outcome r = runBounded(run, static_cast<int>(CONNECT_BOUND_SECONDS) + 20, seconds);
+    ASSERT_TRUE(r.exited) << "still running after the bound, or killed by signal " << r.status;
+    EXPECT_GE(seconds, CONNECT_BOUND_SECONDS - 0.5);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.out, StartsWith("verstally: db_connect: failed to connect to database: Error: "));
+    EXPECT_THAT(r.out, HasSubstr("\nverstally: Unable to connect to the mysql database\n"));
+    EXPECT_EQ(r.err, r.out);
+}
+
 const StartCase kCases[] = {
-    // A server that takes the connection and then stalls: the connection
-    // phase ends after its bound (the library's tests show each kind of
-    // stall with a short one), through the usual messages.
-    {"StalledServerIsGivenUpAfterTheConnectionBound",
-     [](BoundedStart& t, ToolRun& run) {
-         t.listener = std::make_unique<StalledListener>(partialGreeting());
-         run.env = t.listener->tcpEnv();
-         Expect expect(1, "verstally: db_connect: failed to connect to database: Error: ", false);
-         expect.alsoHolds = "\nverstally: Unable to connect to the mysql database\n";
-         expect.minSeconds = static_cast<int>(CONNECT_BOUND_SECONDS);
-         expect.boundSeconds = expect.minSeconds + 20;
-         return expect;
-     }},
     {"ConfigurationIsFifo",
      [](BoundedStart& t, ToolRun& run) {
          t.fifoAt("/etc/zev/zev.conf");
@@ -224,16 +226,14 @@ TEST_P(BoundedStart, EndsWithItsOwnOutcome) {
     const Expect expect = GetParam().prepare(*this, run);
     if (HasFatalFailure()) return;
     double seconds = 0;
-    const Outcome r = runBounded(run, expect.boundSeconds, seconds);
-    ASSERT_TRUE(r.exited) << "still running after " << expect.boundSeconds << " s, or killed by signal " << r.status;
-    EXPECT_GE(seconds, expect.minSeconds - 0.5);
+    const Outcome r = runBounded(run, kBoundSeconds, seconds);
+    ASSERT_TRUE(r.exited) << "still running after " << kBoundSeconds << " s, or killed by signal " << r.status;
     EXPECT_EQ(r.status, expect.status) << r.err;
     if (expect.wholeOut) {
         EXPECT_EQ(r.out, expect.out);
     } else {
         EXPECT_THAT(r.out, StartsWith(expect.out));
     }
-    EXPECT_THAT(r.out, HasSubstr(expect.alsoHolds));
     EXPECT_EQ(r.err, expect.status == 0 ? "" : r.out);
     EXPECT_FALSE(fs::exists(fs::symlink_status(planted())));
 }

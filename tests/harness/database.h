@@ -17,7 +17,7 @@ class Sandbox;
 /// <VERSTALLY_TEST_STATE_DIR>/mariadb.facts, whose lines are
 /// "socket=<path>", "port=<n>", "pid=<n>", "login=admin", "password=<text>".
 struct DatabaseFacts {
-    std::string socket;    // the server's unix socket (short path under /var/tmp)
+    std::string socket;    // the server's unix socket (a short path)
     unsigned port = 0;     // its TCP port on 127.0.0.1
     long pid = 0;          // the server process
     std::string login;     // "admin": rights on all databases
