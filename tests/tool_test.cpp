@@ -9,7 +9,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-
 using ::testing::StartsWith;
 
 const std::string USAGE =
@@ -54,17 +53,6 @@ TEST_F(Tool, TwoOrMoreArgumentsPrintUsageAndFail) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, USAGE);
         EXPECT_EQ(r.err, "");
-    }
-}
-
-TEST_F(Tool, NearMissOptionsAreComponentNames) {
-    // Anything but the three exact options goes to the version print.
-    for (const char* name : {"-H", "-help", "--help=1", "", "-hx", "--set-dirty-flag2"}) {
-        Outcome r = run({name});
-        EXPECT_THAT(r.out, Not(HasSubstr("Usage:"))) << name;
-        EXPECT_EQ(r.status, 1) << name;
-        // No password file here: the version print's connection fails.
-        EXPECT_THAT(r.err, HasSubstr("verstally: Unable to connect to the mysql database\n")) << name;
     }
 }
 
