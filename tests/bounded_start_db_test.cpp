@@ -207,18 +207,6 @@ const StartCase kCases[] = {
          return dirtyFlagAsRoot(
              t, run, "Too many levels of symbolic links\nSystem error 40: Too many levels of symbolic links\n");
      }},
-    // 65536 + P would reach port P; it counts as no port, so the library's
-    // default (here a dead one) is used.
-    {"PortAbove65535IsNoPort",
-     [](BoundedStart& t, ToolRun& run) {
-         lookUpSambaOverTcp(t, run);
-         run.env["ZEV_DB_PORT"] = std::to_string(65536 + databaseFacts().port);
-         run.env["MYSQL_TCP_PORT"] = std::to_string(t.dead.port());
-         return Expect(1,
-                       "verstally: db_connect: failed to connect to database: Error: Can't connect to server on "
-                       "'127.0.0.1' (",
-                       false);
-     }},
 };
 
 TEST_P(BoundedStart, EndsWithItsOwnOutcome) {

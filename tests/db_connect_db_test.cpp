@@ -55,39 +55,46 @@ std::string connected(const std::string& db, const std::string& user, bool socke
            " fk=0\n";
 }
 
-// First in this file: it must be the first user of the client library in
-// its process (as under ctest, which runs each test in a process of its
-// own), since the library reads MYSQL_TCP_PORT once, when it initialises.
-TEST(DbConnectPort, PortThatIsNoNumberIsTheLibraryDefault) {
-    SKIP_UNLESS_ROOT();
-    // Port 0 leaves the choice to the client library, whose default comes
-    // from MYSQL_TCP_PORT: point that at the server.
-    const std::string port = std::to_string(databaseFacts().port);
-    setenv("MYSQL_TCP_PORT", port.c_str(), 1);
-    TestDatabase db;
-    Sandbox sandbox;
-    writePasswordFile(sandbox, "\n");
-    auto env = db.tcpEnv();
-    for (const char* value : {"x", "", "-1", "99999999999999999999"}) {
-        env["ZEV_DB_PORT"] = value;
-        EXPECT_EQ(connectIn(sandbox, env).out, "socket=<none>\n" + connected(db.name(), "admin@%", false)) << value;
-    }
-    // A number is the port, whatever the library's default.
-    DeadServer dead;
-    env["ZEV_DB_PORT"] = " " + port + "trailing";
-    Outcome r = connectIn(sandbox, env, [&] { setenv("MYSQL_TCP_PORT", std::to_string(dead.port()).c_str(), 1); });
-    EXPECT_EQ(r.out, "socket=<none>\n" + connected(db.name(), "admin@%", false));
-    env["ZEV_DB_PORT"] = std::to_string(dead.port());
-    r = connectIn(sandbox, env);
-    EXPECT_THAT(r.out, StartsWith("socket=<none>\nfail=db_connect: failed to connect to database: Error: Can't connect "
-                                  "to server on '127.0.0.1' ("));
-}
-
 class DbConnect : public LibraryWithDatabase {
 protected:
     DeadServer dead;
     const std::string realSocket = databaseFacts().socket;
 };
+
+// Port 0 leaves the choice to the client library, whose default comes from
+// MYSQL_TCP_PORT; a number is the port, whatever that default (65536 + P
+// would reach port P: it is no port). The library reads MYSQL_TCP_PORT
+// once, when it first initialises: each case is a fresh version print.
+TEST_F(DbConnect, PortThatIsNoNumberIsTheLibraryDefault) {
+    sandbox.writeProductConf();
+    db.exec("INSERT INTO Components (name, version) VALUES ('samba', '3.0')");
+    const std::string port = std::to_string(databaseFacts().port), deadPort = std::to_string(dead.port());
+    const struct {
+        std::string zevPort, libraryPort;
+        bool connects;
+    } cases[] = {
+        {"x", port, true},
+        {"", port, true},
+        {"-1", port, true},
+        {"99999999999999999999", port, true},
+        {std::to_string(65536 + databaseFacts().port), deadPort, false},
+        {" " + port + "trailing", deadPort, true},
+        {deadPort, port, false},
+    };
+    for (const auto& c : cases) {
+        ToolRun run;
+        run.args = {"samba"};
+        run.env = db.tcpEnv();
+        run.env["ZEV_DB_PORT"] = c.zevPort;
+        run.env["MYSQL_TCP_PORT"] = c.libraryPort;
+        const Outcome r = runTool(sandbox, run);
+        if (c.connects)
+            EXPECT_EQ(r.out, "samba:3.0\n") << c.zevPort;
+        else
+            EXPECT_THAT(r.out, StartsWith("verstally: db_connect: failed to connect to database: Error: Can't "
+                                          "connect to server on '127.0.0.1' (")) << c.zevPort;
+    }
+}
 
 TEST_F(DbConnect, UnixPortVariableWinsOverMyCnf) {
     sandbox.writeFile("/etc/my.cnf", "[mysqld]\nsocket=" + dead.socketPath() + "\n");
