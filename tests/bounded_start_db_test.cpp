@@ -2,14 +2,12 @@
 // hostile: each run must end by itself, promptly, with its usual outcome.
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -67,11 +65,8 @@ public:
         const std::string out = sandbox.root() + "/run.out", err = sandbox.root() + "/run.err";
         const auto start = std::chrono::steady_clock::now();
         const int pid = startTool(sandbox, run, out, err);
-        for (int waited = 0; waited < boundSeconds * 20; ++waited) {
-            siginfo_t info{};
-            if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) break;
+        for (int waited = 0; waited < boundSeconds * 20 && !hasEnded(pid); ++waited)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         kill(pid, SIGKILL);  // nothing when it has ended: it is not reaped yet
         return collectChild(pid, out, err);

@@ -10,7 +10,6 @@
 #include <map>
 #include <set>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -119,21 +118,6 @@ protected:
         return found;
     }
 
-    // The tool's sessions on the server, as its processlist shows them.
-    std::vector<std::string> toolSessions() {
-        std::vector<std::string> ids;
-        const std::string sql = "SELECT id FROM information_schema.processlist WHERE user = 'admin' AND db = " +
-                                db.root().quote(db.name());
-        for (const DbRow& row : db.query(sql))
-            ids.push_back(row[0].value_or(""));
-        return ids;
-    }
-
-    // True once `pid` has ended (still to be collected).
-    static bool ended(pid_t pid) {
-        siginfo_t info{};
-        return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
-    }
 };
 
 TEST_F(LoadAndFaults, TwentyRunsStartedAtOnceTakeTurnsAndLeaveTheCompleteTable) {
@@ -149,7 +133,7 @@ TEST_F(LoadAndFaults, TwentyRunsStartedAtOnceTakeTurnsAndLeaveTheCompleteTable) 
     for (int tries = 0; tries < 600 && endedEarly.empty(); ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         for (int run : runs)
-            if (ended(run)) endedEarly.insert(run);
+            if (hasEnded(run)) endedEarly.insert(run);
     }
     std::fclose(std::fopen(go.c_str(), "w"));
     EXPECT_FALSE(endedEarly.empty()) << "no run found the lock taken";
@@ -214,7 +198,7 @@ TEST_F(LoadAndFaults, HundredVersionPrintsWhileRunsWritePrintWholeRows) {
             const std::string version = r.out.substr(name.size() + 1, r.out.size() - name.size() - 2);
             EXPECT_EQ(written[name].count(version), 1u) << name << " printed " << version;
         }
-        if (ended(writer)) {
+        if (hasEnded(writer)) {
             collectWriter();
             nextWriter();
         }
@@ -256,9 +240,11 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
             for (int i = 0; i < 600 && access(running.c_str(), F_OK) != 0; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             EXPECT_FALSE(processesInSandbox(1).empty()) << "the run is not seen in its sandbox";
-            const auto sessions = toolSessions();
+            // The tool's sessions on the server.
+            const auto sessions = db.query("SELECT id FROM information_schema.processlist WHERE user = 'admin' AND db = " +
+                                           db.root().quote(db.name()));
             EXPECT_FALSE(sessions.empty());
-            for (const std::string& id : sessions) db.exec("KILL CONNECTION " + id);
+            for (const DbRow& id : sessions) db.exec("KILL CONNECTION " + id[0].value_or(""));
             std::fclose(std::fopen(go.c_str(), "w"));
         }
         Outcome r = collectChild(tool, file("t.out"), file("t.err"));

@@ -27,8 +27,6 @@ struct DatabaseFacts {
 /// The facts of the running server; throws std::runtime_error when the
 /// facts file is missing (the test was run without the `mariadb` fixture).
 const DatabaseFacts& databaseFacts();
-/// The facts recorded in the facts file at `path`; throws when incomplete.
-DatabaseFacts readDatabaseFacts(const std::string& path);
 
 /// One result row; a NULL column is std::nullopt.
 using DbRow = std::vector<std::optional<std::string>>;
