@@ -227,6 +227,7 @@ TEST_F(DbConnect, OpenPanelDbWarnsAndReturnsNone) {
     EXPECT_EQ(r.out, line + "result=none\n");
 }
 
+// What container mode derives is ContainerMode's; here db_connect uses it.
 TEST_F(DbConnect, ContainerSevenUsesItsOwnDatabaseAndLogin) {
     db.exec("DROP DATABASE IF EXISTS zev7");
     db.exec("DROP USER IF EXISTS 'admin7'@'%'");
@@ -239,15 +240,6 @@ TEST_F(DbConnect, ContainerSevenUsesItsOwnDatabaseAndLogin) {
     db.exec("DROP DATABASE zev7");
     db.exec("DROP USER 'admin7'@'%'");
     EXPECT_EQ(r.out, "socket=<none>\n" + connected("zev7", "admin7@%", false));
-}
-
-TEST_F(DbConnect, ContainerZeroKeepsTheDefaultsAndAHostInTheEnvironmentWinsOverTheLink) {
-    sandbox.symlink("127.0.0.1", "/etc/zev/qv_mode");
-    sandbox.writeFile("/proc/qv/veinfo", "0 7\n");
-    EXPECT_EQ(connectIn(sandbox, {{"ZEV_DB_PORT", std::to_string(databaseFacts().port)}}).out,
-              "socket=<none>\n" + connected("zev", "admin@%", false));
-    sandbox.symlink("db1.invalid", "/etc/zev/qv_mode");
-    EXPECT_EQ(connectIn(sandbox, db.tcpEnv()).out, "socket=<none>\n" + connected(db.name(), "admin@%", false));
 }
 
 TEST_F(DbConnect, RunModeThreeSavesTheHostAndConnectsThere) {
