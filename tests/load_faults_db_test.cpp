@@ -241,8 +241,8 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             EXPECT_FALSE(processesInSandbox(1).empty()) << "the run is not seen in its sandbox";
             // The tool's sessions on the server.
-            const auto sessions = db.query(
-                "SELECT id FROM information_schema.processlist WHERE user = 'admin' AND db = " + db.root().quote(db.name()));
+            const auto sessions = db.query("SELECT id FROM information_schema.processlist WHERE user = 'admin' "
+                                           "AND db = " + db.root().quote(db.name()));
             EXPECT_FALSE(sessions.empty());
             for (const DbRow& id : sessions) db.exec("KILL CONNECTION " + id[0].value_or(""));
             std::fclose(std::fopen(go.c_str(), "w"));
