@@ -63,7 +63,7 @@ TEST(Messages, ReportErrorAppendsSavedErrno) {
     EXPECT_EQ(r.out, expected);
 }
 
-TEST(Messages, LongMessagesAreNeverCut) {
+TEST(Messages, LongMessagesAndTheirSuffixAreNeverCut) {
     const std::string longText(5000, 'x');
     Outcome r = captureInChild([&] {
         program_path = "verstally";
@@ -71,25 +71,16 @@ TEST(Messages, LongMessagesAreNeverCut) {
         report_error(0, "%s|end", longText.c_str());
         errno = 0;
         report_error(0, "%s%s", std::string(4090, 'y').c_str(), "123456");  // exactly 4096
-    });
-    const std::string expected = "verstally: " + longText + "|end\nSystem error 1: " + std::strerror(EPERM) +
-                                 "\nverstally: " + std::string(4090, 'y') + "123456\n";
-    EXPECT_EQ(r.out, expected);
-    EXPECT_EQ(r.err, expected);
-}
-
-TEST(Messages, SuffixThatCrossesTheBufferEndIsKeptWhole) {
-    Outcome r = captureInChild([] {
-        program_path = "verstally";
+        // A suffix that crosses the end of the first buffer is kept whole.
         errno = EIO;
         report_error(0, "%s", std::string(4090, 'z').c_str());
     });
-    EXPECT_EQ(r.out, "verstally: " + std::string(4090, 'z') + "\nSystem error 5: " + std::strerror(EIO) + "\n");
+    const std::string expected = "verstally: " + longText + "|end\nSystem error 1: " + std::strerror(EPERM) +
+                                 "\nverstally: " + std::string(4090, 'y') + "123456\n" + "verstally: " +
+                                 std::string(4090, 'z') + "\nSystem error 5: " + std::strerror(EIO) + "\n";
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, expected);
 }
-
-}  // namespace
-
-namespace {
 
 // A pending end of the run is acted on before any message, a warning
 // included; the routine's own messages do not call it again.

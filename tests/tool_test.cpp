@@ -9,7 +9,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-
 using ::testing::StartsWith;
 
 const std::string USAGE =
@@ -39,32 +38,15 @@ protected:
     Sandbox sandbox;
 };
 
-TEST_F(Tool, HelpPrintsUsage) {
-    for (const char* option : {"-h", "--help"}) {
-        Outcome r = run({option}, "/some/where/renamed");
-        EXPECT_EQ(r.status, 0) << option;
-        EXPECT_EQ(r.out, USAGE) << option;
-        EXPECT_EQ(r.err, "") << option;
-    }
-}
-
-TEST_F(Tool, TwoOrMoreArgumentsPrintUsageAndFail) {
-    for (auto args : {std::vector<std::string>{"-h", "extra"}, {"--help", "x", "y"}, {"bind", "samba"}}) {
-        Outcome r = run(args);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, USAGE);
-        EXPECT_EQ(r.err, "");
-    }
-}
-
-TEST_F(Tool, NearMissOptionsAreComponentNames) {
-    // Anything but the three exact options goes to the version print.
-    for (const char* name : {"-H", "-help", "--help=1", "", "-hx", "--set-dirty-flag2"}) {
-        Outcome r = run({name});
-        EXPECT_THAT(r.out, Not(HasSubstr("Usage:"))) << name;
-        EXPECT_EQ(r.status, 1) << name;
-        // No password file here: the version print's connection fails.
-        EXPECT_THAT(r.err, HasSubstr("verstally: Unable to connect to the mysql database\n")) << name;
+TEST_F(Tool, HelpPrintsUsageAndSoDoTwoOrMoreArgumentsButFail) {
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{"-h"}, 0}, {{"--help"}, 0}, {{"-h", "extra"}, 1}, {{"--help", "x", "y"}, 1}, {{"bind", "samba"}, 1},
+    };
+    for (const auto& c : cases) {
+        Outcome r = run(c.first, "/some/where/renamed");
+        EXPECT_EQ(r.status, c.second) << c.first[0];
+        EXPECT_EQ(r.out, USAGE) << c.first[0];
+        EXPECT_EQ(r.err, "") << c.first[0];
     }
 }
 

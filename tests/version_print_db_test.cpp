@@ -85,10 +85,11 @@ TEST_F(VersionPrint, DatabaseDownEndsBeforeAnyLookup) {
 }
 
 TEST_F(VersionPrint, NearMissOptionsAreLookedUp) {
+    // Anything but the three exact options is a component name.
     store("-H", "'odd'");
-    Outcome r = run({"-H"});
-    EXPECT_EQ(r.out, "-H:odd\n");
-    expectFailure(run({"--help=1"}), "Package '--help=1' is not found in Components table");
+    EXPECT_EQ(run({"-H"}).out, "-H:odd\n");
+    for (const char* name : {"-help", "--help=1", "", "-hx", "--set-dirty-flag2"})
+        expectFailure(run({name}), "Package '" + std::string(name) + "' is not found in Components table");
 }
 
 }  // namespace

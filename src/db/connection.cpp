@@ -53,6 +53,10 @@ bool read_password(char (&password)[TEXT_BUFFER_SIZE + 1], char* message, std::s
 }  // namespace
 
 MYSQL* db_connect(char* message, std::size_t message_size) {
+    return db_connect_bounded(message, message_size, CONNECT_BOUND_SECONDS);
+}
+
+MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned bound_seconds) {
     // snprintf with size 0 writes nothing, so a missing buffer is harmless.
     char ignored[1];
     if (message == nullptr) {
@@ -87,9 +91,9 @@ MYSQL* db_connect(char* message, std::size_t message_size) {
         std::memset(password, 0, sizeof password);
         return nullptr;
     }
-    prepare_connection_wait(connection);
+    prepare_connection_wait(connection, bound_seconds);
     apply_tls_options(connection);
-    begin_connection_phase();
+    begin_connection_phase(bound_seconds);
     MYSQL* connected = mysql_real_connect(connection, host, login, password, database, port, socket, 0);
     std::memset(password, 0, sizeof password);
     // The server's answer to the first statement does not matter, but a

@@ -15,8 +15,13 @@
 /// when the size is not 0); errno then holds the system's reason where
 /// there is one (a password file that cannot be read, a connection
 /// refused or timed out) and 0 where the server or the client library
-/// refused. Never prints and never exits.
+/// refused. Never prints and never exits. Making the connection takes at
+/// most CONNECT_BOUND_SECONDS in all.
 MYSQL* db_connect(char* message, std::size_t message_size);
+
+/// db_connect with the connection bounded by `bound_seconds` (not 0)
+/// instead.
+MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned bound_seconds);
 
 /// db_connect with a buffer of its own; on failure writes the reason as a
 /// warning (emit_error, exit code 0) and returns null, errno as db_connect

@@ -100,18 +100,17 @@ int wait_for_server(my_socket socket, my_bool is_read, int) {
 
 }  // namespace
 
-void prepare_connection_wait(MYSQL* connection) {
+void prepare_connection_wait(MYSQL* connection, unsigned bound_seconds) {
     // Non-zero time-outs also make the client library wait through
     // wait_for_server instead of blocking in a read.
-    const unsigned bound = CONNECT_BOUND_SECONDS;
-    mysql_options(connection, MYSQL_OPT_CONNECT_TIMEOUT, &bound);
-    mysql_options(connection, MYSQL_OPT_READ_TIMEOUT, &bound);
-    mysql_options(connection, MYSQL_OPT_WRITE_TIMEOUT, &bound);
+    mysql_options(connection, MYSQL_OPT_CONNECT_TIMEOUT, &bound_seconds);
+    mysql_options(connection, MYSQL_OPT_READ_TIMEOUT, &bound_seconds);
+    mysql_options(connection, MYSQL_OPT_WRITE_TIMEOUT, &bound_seconds);
     mysql_optionsv(connection, MARIADB_OPT_IO_WAIT, wait_for_server);
 }
 
-void begin_connection_phase() {
-    phase_deadline = now_ms() + static_cast<long long>(CONNECT_BOUND_SECONDS) * 1000;
+void begin_connection_phase(unsigned bound_seconds) {
+    phase_deadline = now_ms() + static_cast<long long>(bound_seconds) * 1000;
     phase_error = 0;
 }
 

@@ -8,20 +8,22 @@
 // Every connection of the library waits through one routine of its own
 // (the client library's I/O wait hook), which gives two guarantees:
 //  1. While a connection is being made (db_connect, from the first packet
-//     to the first statement), no wait outlasts CONNECT_BOUND_SECONDS in
-//     all: a server that accepts and never answers cannot hold the process.
+//     to the first statement), no wait outlasts the caller's bound in all
+//     (db_connect: CONNECT_BOUND_SECONDS): a server that accepts and never
+//     answers cannot hold the process.
 //     Once made, a connection waits as long as the server takes, so a
 //     statement that waits for a lock is ended only by the run time-out.
 //  2. abort_database_waits, from a signal handler, makes the wait in
 //     progress (and every later one) fail at once, so that a statement
 //     blocked in the server returns to its caller at a safe point.
 
-/// Before mysql_real_connect: the bounded connect, read and write
-/// time-outs and the process's own wait routine.
-void prepare_connection_wait(MYSQL* connection);
+/// Before mysql_real_connect: connect, read and write time-outs of
+/// `bound_seconds` (not 0) and the process's own wait routine.
+void prepare_connection_wait(MYSQL* connection, unsigned bound_seconds);
 
-/// Starts and ends the connection phase, whose waits share one deadline.
-void begin_connection_phase();
+/// Starts and ends the connection phase, whose waits share one deadline
+/// `bound_seconds` (not 0) from now.
+void begin_connection_phase(unsigned bound_seconds);
 void end_connection_phase();
 
 /// The reason the current (or last) connection phase failed while it

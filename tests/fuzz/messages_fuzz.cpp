@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <libgen.h>
 #include <string>
 
 #include "captured_streams.h"
+#include "env/constants.h"
 #include "env/messages.h"
 #include "fuzz_check.h"
 
@@ -36,17 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = cut == std::string::npos ? rest : rest.substr(cut + 1);
 
     program_path = cut == std::string::npos ? nullptr : path.c_str();
-    // The name shown is the path's last component, as basename() finds it.
-    std::string name;
-    if (program_path != nullptr) {
-        std::string trimmed = path.size() < 4096 ? path : path.substr(0, 4095);
-        while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-        const std::size_t slash = trimmed.rfind('/');
-        if (trimmed.empty()) name = ".";
-        else if (slash == std::string::npos || trimmed == "/") name = trimmed;
-        else name = trimmed.substr(slash + 1);
-    }
-    const char* shown = program_path != nullptr ? name.c_str() : nullptr;
+    // The name shown is basename() of the path as far as the formatter
+    // keeps it.
+    std::string kept = path.substr(0, TEXT_BUFFER_SIZE - 1);
+    const char* shown = program_path != nullptr ? basename(kept.data()) : nullptr;
 
     {
         CapturedStreams streams;

@@ -58,6 +58,11 @@ Outcome collectChild(int pid, const std::string& outPath, const std::string& err
     return result;
 }
 
+bool hasEnded(int pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
 int startChild(const std::function<void()>& body) {
     std::fflush(nullptr);
     const pid_t pid = fork();

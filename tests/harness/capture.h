@@ -29,6 +29,8 @@ Outcome captureInChild(const std::function<void()>& body);
 /// `errPath`, and collects them (the files are removed). Throws
 /// std::runtime_error when the wait fails.
 Outcome collectChild(int pid, const std::string& outPath, const std::string& errPath);
+/// True once the child `pid` has ended (it is left to be collected).
+bool hasEnded(int pid);
 /// A new empty file under /var/tmp for a captured stream (throws on failure).
 std::string captureFile(const char* tag);
 

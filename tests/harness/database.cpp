@@ -21,6 +21,8 @@
 #include "harness/capture.h"
 #include "harness/sandbox.h"
 
+namespace {
+
 DatabaseFacts readDatabaseFacts(const std::string& path) {
     std::ifstream in(path);
     if (!in) throw std::runtime_error("no database facts at " + path + ": run the tests through ctest");
@@ -40,8 +42,6 @@ DatabaseFacts readDatabaseFacts(const std::string& path) {
     if (facts.socket.empty() || facts.port == 0) throw std::runtime_error("incomplete database facts in " + path);
     return facts;
 }
-
-namespace {
 
 [[noreturn]] void fail(MYSQL* mysql, const std::string& what) {
     throw std::runtime_error(what + ": " + mysql_error(mysql));
@@ -194,20 +194,27 @@ int bindLoopbackPort(unsigned& port, const char* what) {
     return fd;
 }
 
-DeadServer::DeadServer() {
-    tcp_ = bindLoopbackPort(port_, "dead port");
-
-    char pattern[] = "/var/tmp/vtdead.XXXXXX";
-    if (mkdtemp(pattern) == nullptr) throw std::runtime_error(std::string("dead socket dir: ") + std::strerror(errno));
-    dir_ = pattern;
-    chmod(dir_.c_str(), 0755);
-    socketPath_ = dir_ + "/s";
-    unix_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int bindUnixSocket(std::string& dir, std::string& path, const char* what) {
+    char pattern[] = "/var/tmp/vtsock.XXXXXX";
+    if (mkdtemp(pattern) == nullptr) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+    dir = pattern;
+    chmod(dir.c_str(), 0755);
+    path = dir + "/s";
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un local{};
     local.sun_family = AF_UNIX;
-    std::snprintf(local.sun_path, sizeof local.sun_path, "%s", socketPath_.c_str());
-    if (unix_ < 0 || bind(unix_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-        throw std::runtime_error(std::string("dead socket: ") + std::strerror(errno));
+    std::snprintf(local.sun_path, sizeof local.sun_path, "%s", path.c_str());
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        const int error = errno;
+        if (fd >= 0) close(fd);
+        throw std::runtime_error(std::string(what) + ": " + std::strerror(error));
+    }
+    return fd;
+}
+
+DeadServer::DeadServer() {
+    tcp_ = bindLoopbackPort(port_, "dead port");
+    unix_ = bindUnixSocket(dir_, socketPath_, "dead socket");
 }
 
 DeadServer::~DeadServer() {

@@ -17,7 +17,7 @@ class Sandbox;
 /// <VERSTALLY_TEST_STATE_DIR>/mariadb.facts, whose lines are
 /// "socket=<path>", "port=<n>", "pid=<n>", "login=admin", "password=<text>".
 struct DatabaseFacts {
-    std::string socket;    // the server's unix socket (short path under /var/tmp)
+    std::string socket;    // the server's unix socket (a short path)
     unsigned port = 0;     // its TCP port on 127.0.0.1
     long pid = 0;          // the server process
     std::string login;     // "admin": rights on all databases
@@ -27,8 +27,6 @@ struct DatabaseFacts {
 /// The facts of the running server; throws std::runtime_error when the
 /// facts file is missing (the test was run without the `mariadb` fixture).
 const DatabaseFacts& databaseFacts();
-/// The facts recorded in the facts file at `path`; throws when incomplete.
-DatabaseFacts readDatabaseFacts(const std::string& path);
 
 /// One result row; a NULL column is std::nullopt.
 using DbRow = std::vector<std::optional<std::string>>;
@@ -116,6 +114,9 @@ void applyDatabaseEnv(const std::map<std::string, std::string>& env);
 /// A TCP socket bound (not listening) to a free port on 127.0.0.1, whose
 /// number goes to `port`; throws std::runtime_error naming `what`.
 int bindLoopbackPort(unsigned& port, const char* what);
+/// A unix socket bound (not listening) at `path` in a new directory `dir`
+/// under /var/tmp (mode 0755); throws std::runtime_error naming `what`.
+int bindUnixSocket(std::string& dir, std::string& path, const char* what);
 
 /// A server that is down: a TCP port on 127.0.0.1 and a unix socket under
 /// /var/tmp, both bound but not listening, so every connection is refused

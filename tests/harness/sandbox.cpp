@@ -32,6 +32,19 @@ const char* const OVERLAID_TREES[] = {"/etc", "/usr", "/var/lib/mysql", "/tmp"};
     throw std::runtime_error("sandbox: " + what + ": " + std::strerror(errno));
 }
 
+// The built tool where any account can reach it, whatever the modes of the
+// directories above the build tree: bound, in the calling process's mount
+// namespace, onto a file in the sandbox directory (mode 0755).
+std::string reachableTool(const Sandbox& sandbox) {
+    const std::string dir = sandbox.root() + "/.tool", path = dir + "/verstally";
+    mkdir(dir.c_str(), 0755);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0755);
+    if (fd < 0) enterFailed("create", path);
+    close(fd);
+    if (mount(toolBinary().c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0) enterFailed("bind", path);
+    return path;
+}
+
 // The child half of startTool; never returns.
 [[noreturn]] void execTool(const Sandbox& sandbox, const ToolRun& run, const std::string& outPath,
                            const std::string& errPath) {
@@ -43,10 +56,12 @@ const char* const OVERLAID_TREES[] = {"/etc", "/usr", "/var/lib/mysql", "/tmp"};
         struct rlimit limit = {static_cast<rlim_t>(run.maxProcesses), static_cast<rlim_t>(run.maxProcesses)};
         if (setrlimit(RLIMIT_NPROC, &limit) != 0) enterFailed("process limit", "");
     }
+    const std::string binary = toolBinary();
+    std::string executable = binary;
     if (run.uid != 0 || run.gid != 0) {
+        executable = reachableTool(sandbox);
         if (setgroups(0, nullptr) != 0 || setgid(run.gid) != 0 || setuid(run.uid) != 0) enterFailed("identity", "");
     }
-    const std::string binary = toolBinary();
     std::vector<std::string> args;
     args.push_back(run.argv0.empty() ? binary : run.argv0);
     args.insert(args.end(), run.args.begin(), run.args.end());
@@ -61,8 +76,8 @@ const char* const OVERLAID_TREES[] = {"/etc", "/usr", "/var/lib/mysql", "/tmp"};
     envp.push_back(nullptr);
     if (run.closeStandardStreams)
         for (int fd = 0; fd <= 2; ++fd) close(fd);
-    execve(binary.c_str(), argv.data(), envp.data());
-    enterFailed("exec", binary);
+    execve(executable.c_str(), argv.data(), envp.data());
+    enterFailed("exec", executable);
 }
 
 }  // namespace

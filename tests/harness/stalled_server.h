@@ -7,11 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "harness/database.h"
-
-/// A database server that accepts connections on 127.0.0.1 and then says
-/// nothing more than `greeting` (with "" it never even accepts: the kernel
-/// completes the connection, nobody answers). Held while the object lives.
+/// A database server that stalls: on 127.0.0.1 it accepts connections and
+/// then says nothing more than `greeting` (with "" it never even accepts:
+/// the kernel completes the connection, nobody answers); its unix socket
+/// listens and never accepts, as a stopped server's does. Held while the
+/// object lives.
 class StalledListener {
 public:
     explicit StalledListener(const std::string& greeting = "");
@@ -21,10 +21,15 @@ public:
 
     /// ZEV_DB_NAME, ZEV_DB_HOST=127.0.0.1 and ZEV_DB_PORT of the listener.
     std::map<std::string, std::string> tcpEnv() const;
+    /// ZEV_DB_NAME and MYSQL_UNIX_PORT of the unix socket.
+    std::map<std::string, std::string> socketEnv() const;
 
 private:
     int listening_ = -1;
+    int unix_ = -1;
     unsigned port_ = 0;
+    std::string dir_;
+    std::string socketPath_;
     std::atomic<bool> stopping_{false};
     std::vector<int> accepted_;
     std::thread acceptor_;
@@ -33,23 +38,5 @@ private:
 /// The start of a server greeting: a packet header announcing 80 bytes,
 /// then the protocol version and part of the server version, no more.
 std::string partialGreeting();
-
-/// A second private server of its own (started with mariadb-fixture in a
-/// fresh state directory), stopped with SIGSTOP once it runs; resumed and
-/// shut down when the object ends.
-class StoppedServer {
-public:
-    StoppedServer();
-    ~StoppedServer();
-    StoppedServer(const StoppedServer&) = delete;
-    StoppedServer& operator=(const StoppedServer&) = delete;
-
-    /// Environment for its socket: ZEV_DB_NAME=zev and MYSQL_UNIX_PORT.
-    std::map<std::string, std::string> socketEnv() const;
-
-private:
-    std::string state_;
-    DatabaseFacts facts_;
-};
 
 #endif
