@@ -21,8 +21,6 @@
 #include "harness/capture.h"
 #include "harness/sandbox.h"
 
-namespace {
-
 DatabaseFacts readDatabaseFacts(const std::string& path) {
     std::ifstream in(path);
     if (!in) throw std::runtime_error("no database facts at " + path + ": run the tests through ctest");
@@ -42,6 +40,8 @@ DatabaseFacts readDatabaseFacts(const std::string& path) {
     if (facts.socket.empty() || facts.port == 0) throw std::runtime_error("incomplete database facts in " + path);
     return facts;
 }
+
+namespace {
 
 [[noreturn]] void fail(MYSQL* mysql, const std::string& what) {
     throw std::runtime_error(what + ": " + mysql_error(mysql));

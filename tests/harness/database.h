@@ -27,6 +27,8 @@ struct DatabaseFacts {
 /// The facts of the running server; throws std::runtime_error when the
 /// facts file is missing (the test was run without the `mariadb` fixture).
 const DatabaseFacts& databaseFacts();
+/// The facts file of a server the fixture started elsewhere.
+DatabaseFacts readDatabaseFacts(const std::string& path);
 
 /// One result row; a NULL column is std::nullopt.
 using DbRow = std::vector<std::optional<std::string>>;
