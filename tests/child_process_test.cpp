@@ -17,7 +17,8 @@ namespace {
 
 // A null-terminated argument vector over owned strings.
 struct Args {
-    explicit Args(std::initializer_list<std::string> list) : text(list) {
+    Args(std::initializer_list<std::string> list) : Args(std::vector<std::string>(list)) {}
+    explicit Args(std::vector<std::string> list) : text(std::move(list)) {
         for (auto& t : text) argv.push_back(t.data());
         argv.push_back(nullptr);
     }
@@ -33,22 +34,45 @@ int openDescriptorCount() {
     return count - 1;  // the directory's own descriptor
 }
 
-TEST(ChildProcess, CollectsBothStreamsAndExitCodeAfterWhatTheStringsHeld) {
-    std::string out = "keep", err = "this";
-    Args silent{"true"};
-    EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/true", silent.argv), 0);
-    EXPECT_EQ(out + "|" + err, "keep|this");
-    Args args{"sh", "-c", "printf out; printf err >&2; exit 7"};
-    EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/sh", args.argv), 7);
-    EXPECT_EQ(out, "keepout");
-    EXPECT_EQ(err, "thiserr");
+// What the child says is appended to what the strings held; its exit code,
+// -1 for a signal, is the result; a program that cannot be started gives 1
+// and the exec failure message on both streams, as a child would.
+TEST(ChildProcess, CollectsBothStreamsAndHowTheChildEnded) {
+    program_path = "/usr/sbin/verstally";
+    const std::string notStarted =
+        std::string("verstally: forkExecvPipes: execv() failed\nSystem error 2: ") + std::strerror(ENOENT) + "\n";
+    const struct {
+        std::string path, script;
+        std::map<std::string, std::string> env;
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {"/bin/true", "", {}, 0, "keep", "this"},
+        {"/bin/sh", "printf out; printf err >&2; exit 7", {}, 7, "keepout", "thiserr"},
+        {"/bin/sh", "echo before; kill -9 $$", {}, -1, "keepbefore\n", "this"},
+        {"/bin/sh", "echo $VERSTALLY_TEST_VAR-$VERSTALLY_OTHER",
+         {{"VERSTALLY_TEST_VAR", "child"}, {"VERSTALLY_OTHER", "x"}}, 0, "keepchild-x\n", "this"},
+        {"/nonexistent/tool", "", {}, 1, "keep" + notStarted, "this" + notStarted},
+    };
+    setenv("VERSTALLY_TEST_VAR", "parent", 1);
+    for (const auto& c : cases) {
+        std::string out = "keep", err = "this";
+        Args args(c.script.empty() ? std::vector<std::string>{"tool"} : std::vector<std::string>{"sh", "-c", c.script});
+        EXPECT_EQ(forkExecvGetOutErr(out, err, c.path, args.argv, static_cast<uid_t>(-1), c.env), c.status) << c.script;
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(err, c.err);
+    }
+    EXPECT_STREQ(getenv("VERSTALLY_TEST_VAR"), "parent");
+    program_path = nullptr;
 }
 
-// Standard input is /dev/null, and no signal the caller ignores or blocks
-// stays ignored or blocked in the child.
-TEST(ChildProcess, StandardInputIsDevNullAndSignalsAreTheDefaults) {
+// Standard input is /dev/null, no descriptor beyond 2 is inherited, and no
+// signal the caller ignores or blocks stays ignored or blocked.
+TEST(ChildProcess, ChildStartsWithNothingOfTheCaller) {
     std::string out;
-    Args args{"sh", "-c", "wc -c; readlink /proc/self/fd/0; grep -E '^Sig(Ign|Blk)' /proc/self/status"};
+    Args args{"sh", "-c",
+              "wc -c; readlink /proc/self/fd/0; ls /proc/self/fd | wc -l; grep -E '^Sig(Ign|Blk)' /proc/self/status"};
+    const int extra = open("/dev/null", O_RDONLY);  // not close-on-exec
     sigset_t blocked, before;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGUSR1);
@@ -57,8 +81,10 @@ TEST(ChildProcess, StandardInputIsDevNullAndSignalsAreTheDefaults) {
     EXPECT_EQ(forkExecvGetOutErr(out, "/bin/sh", args.argv), 0);
     signal(SIGPIPE, previous);
     sigprocmask(SIG_SETMASK, &before, nullptr);
+    close(extra);
+    // 0, 1, 2 and the descriptor ls uses for the directory.
     const std::string blockedLine = "\nSigBlk:\t", ignoredLine = "\nSigIgn:\t";
-    ASSERT_EQ(out.rfind("0\n/dev/null" + blockedLine, 0), 0u) << out;
+    ASSERT_EQ(out.rfind("0\n/dev/null\n4" + blockedLine, 0), 0u) << out;
     const auto mask = [&out](const std::string& label) {
         return std::stoull(out.substr(out.find(label) + label.size()), nullptr, 16);
     };
@@ -88,25 +114,6 @@ TEST(ChildProcess, BothStreamsAreCollectedWholeAndInOrder) {
         }
         EXPECT_TRUE(out == expectOut && err == expectErr) << c.first << ": " << out.size() << "/" << err.size();
     }
-}
-
-TEST(ChildProcess, ChildKilledBySignalGivesMinusOneAndKeepsText) {
-    std::string out, err;
-    Args args{"sh", "-c", "echo before; kill -9 $$"};
-    EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/sh", args.argv), -1);
-    EXPECT_EQ(out, "before\n");
-}
-
-TEST(ChildProcess, UnexecutablePathReportsExecFailureOnBothStreams) {
-    program_path = "/usr/sbin/verstally";
-    std::string out = "x", err;
-    Args args{"missing"};
-    EXPECT_EQ(forkExecvGetOutErr(out, err, "/nonexistent/tool", args.argv), 1);
-    const std::string message =
-        std::string("verstally: forkExecvPipes: execv() failed\nSystem error 2: ") + std::strerror(ENOENT) + "\n";
-    EXPECT_EQ(out, "x" + message);
-    EXPECT_EQ(err, message);
-    program_path = nullptr;
 }
 
 TEST(ChildProcess, ExecErrorTellsNotStartedFromExitStatus) {
@@ -166,27 +173,6 @@ TEST(ChildProcess, OutputArrivesWhenTheCallerHasStandardDescriptorsClosed) {
         });
         EXPECT_EQ(r.err, "out\n|err\n") << "closed: " << closed.size();
     }
-}
-
-TEST(ChildProcess, EnvironmentEntriesOverrideInheritedValues) {
-    setenv("VERSTALLY_TEST_VAR", "parent", 1);
-    std::string out, err;
-    Args args{"sh", "-c", "echo $VERSTALLY_TEST_VAR-$VERSTALLY_OTHER"};
-    std::map<std::string, std::string> env{{"VERSTALLY_TEST_VAR", "child"}, {"VERSTALLY_OTHER", "x"}};
-    EXPECT_EQ(forkExecvGetOutErr(out, err, "/bin/sh", args.argv, static_cast<uid_t>(-1), env), 0);
-    EXPECT_EQ(out, "child-x\n");
-    EXPECT_STREQ(getenv("VERSTALLY_TEST_VAR"), "parent");
-}
-
-TEST(ChildProcess, DescriptorsAboveTwoAreClosedInTheChild) {
-    int extra = open("/dev/null", O_RDONLY);  // not close-on-exec
-    ASSERT_GE(extra, 3);
-    std::string out;
-    Args args{"sh", "-c", "ls /proc/self/fd | wc -l"};
-    forkExecvGetOutErr(out, "/bin/sh", args.argv);
-    close(extra);
-    // 0, 1, 2 and the descriptor ls uses for the directory.
-    EXPECT_EQ(out, "4\n");
 }
 
 TEST(ChildProcess, Dup2CustomLeavesTheSameDescriptorAloneAndConnectsDevNullForMinusOne) {

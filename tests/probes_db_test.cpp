@@ -171,8 +171,8 @@ TEST_F(Probe, ToolAndEveryDirectoryAboveItMustBeRootsAlone) {
         setColdfusion("standard", c.instancePath);
         const std::string expected = c.toolIsLink ? "7 in " + sandbox.root() + "/root-owned" : "7";
         EXPECT_EQ(rowAfterRun("coldfusion"), c.accepted ? expected : "<no row>");
-        EXPECT_EQ(last.err,
-                  c.accepted ? "" : line("Bad file permissions on ColdFusion binary file " + c.instancePath + "/bin/cfinfo"));
+        const std::string refusal = "Bad file permissions on ColdFusion binary file " + c.instancePath + "/bin/cfinfo";
+        EXPECT_EQ(last.err, c.accepted ? "" : line(refusal));
         EXPECT_EQ(access(ran.c_str(), F_OK) == 0, c.accepted && c.toolIsLink);
     }
     sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\necho 'Version: 5'\n", 0755);

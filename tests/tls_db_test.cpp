@@ -62,9 +62,10 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
         // Without TLS the server refuses the login.
         {"/etc/mysql/my.cnf", "", false, "Access denied"},
         {"/etc/mysql/my.cnf", "[client]\nssl-ca=" + STATE + "/ca.pem\n" + elsewhere, true, ""},
-        {"/home/.my.cnf", "[client]\n" + elsewhere + "[verstally]\nssl-ca = " + STATE + "/ca.pem\nssl-verify-server-cert\n",
-         true, ""},
-        {"/etc/my.cnf", "[client]\nssl-ca=" + STATE + "/other.pem\nssl-verify-server-cert=on\n", false, "certificate"},  // the library's reason
+        {"/home/.my.cnf",
+         "[client]\n" + elsewhere + "[verstally]\nssl-ca = " + STATE + "/ca.pem\nssl-verify-server-cert\n", true, ""},
+        // A CA that did not sign the server's certificate: the library's reason.
+        {"/etc/my.cnf", "[client]\nssl-ca=" + STATE + "/other.pem\nssl-verify-server-cert=on\n", false, "certificate"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <thread>
@@ -230,51 +231,50 @@ TEST_F(UpdateRun, ClosedStandardDescriptorsReceiveNothing) {
     }
 }
 
-// The time-out is driven by sending SIGALRM while dpkg-query hangs.
-TEST_F(UpdateRun, TimeOutCountsItselfEndsTheRunAndLeavesNoChild) {
-    const std::pair<const char*, const char*> counters[] = {{nullptr, "1"}, {"3", "4"}, {"", "1"}};
-    for (const auto& counter : counters) {
-        db.exec("DELETE FROM misc");
-        if (counter.first != nullptr)
-            db.exec(std::string("INSERT INTO misc VALUES ('verstally_fails', '") + counter.first + "')");
-        unlink(pidFile().c_str());
-        installSleepingDpkgQuery();
-        pid_t dpkgQuery = 0;
-        Outcome r = runUntilTimeOut(dpkgQuery);
-        ASSERT_NE(dpkgQuery, 0);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_THAT(r.err, StartsWith("verstally: Verstally timeout\n"));
-        EXPECT_EQ(r.out, r.err);
-        EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), counter.second);
-        EXPECT_TRUE(componentRows(db).empty());
-        EXPECT_EQ(kill(dpkgQuery, 0), -1) << "dpkg-query was left behind";
-        EXPECT_EQ(errno, ESRCH);
-    }
-}
-
-TEST_F(UpdateRun, TimeOutEndsARunStuckInAVendorTool) {
-    FakeDpkgQuery dpkg(sandbox, "");
+// The time-out, driven by SIGALRM while a child hangs, counts itself,
+// writes nothing and ends every process the run started: a hung
+// dpkg-query, and a vendor tool whose own children keep its pipe open, one
+// in its group, one in a session of its own, out of reach of any group.
+TEST_F(UpdateRun, TimeOutCountsItselfAndLeavesNoProcessBehind) {
     const std::string cfPath = sandbox.root() + "/cf";
-    // The tool's own children keep the output pipe open: one in its group,
-    // one in a session of its own, out of reach of any process group.
     const std::string inGroup = sandbox.root() + "/in-group.pid", ownSession = sandbox.root() + "/own-session.pid";
-    sandbox.writeFile(cfPath + "/bin/cfinfo",
-                      "#!/bin/sh\nsleep 1000 & echo $! > '" + inGroup + "'\nsetsid sleep 1000 & echo $! > '" +
-                          ownSession + "'\necho $$ > '" + pidFile() + "'\nwait\n",
-                      0755);
-    db.exec("INSERT INTO misc VALUES ('cf_instance_type', 'standard'), ('cf_instance_path', '" + cfPath + "')");
-    pid_t probe = 0;
-    Outcome r = runUntilTimeOut(probe);
-    ASSERT_NE(probe, 0);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "verstally: Verstally timeout\n");
-    EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), "1");
-    EXPECT_EQ(kill(probe, 0), -1);
-    // What the tool started is ended with it, wherever it moved.
-    for (const std::string& file : {inGroup, ownSession}) {
-        const pid_t left = static_cast<pid_t>(std::stol(readWholeFile(file)));
-        EXPECT_EQ(kill(left, 0), -1) << file << ": the tool's own child was left behind";
-        kill(left, SIGKILL);
+    const std::string stuckTool = "#!/bin/sh\nsleep 1000 & echo $! > '" + inGroup +
+                                  "'\nsetsid sleep 1000 & echo $! > '" + ownSession + "'\necho $$ > '" + pidFile() +
+                                  "'\nwait\n";
+    const struct {
+        const char* before;  // verstally_fails (null: absent)
+        const char* after;
+        bool inVendorTool;
+    } cases[] = {{nullptr, "1", false}, {"3", "4", false}, {"", "1", false}, {nullptr, "1", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.inVendorTool ? "vendor tool" : "dpkg-query");
+        db.exec("DELETE FROM misc");
+        if (c.before != nullptr)
+            db.exec(std::string("INSERT INTO misc VALUES ('verstally_fails', '") + c.before + "')");
+        unlink(pidFile().c_str());
+        std::unique_ptr<FakeDpkgQuery> dpkg;
+        if (c.inVendorTool) {
+            dpkg = std::make_unique<FakeDpkgQuery>(sandbox, "");
+            sandbox.writeFile(cfPath + "/bin/cfinfo", stuckTool, 0755);
+            db.exec("INSERT INTO misc VALUES ('cf_instance_type', 'standard'), ('cf_instance_path', '" + cfPath + "')");
+        } else {
+            installSleepingDpkgQuery();
+        }
+        pid_t stuck = 0;
+        Outcome r = runUntilTimeOut(stuck);
+        ASSERT_NE(stuck, 0);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "verstally: Verstally timeout\n");
+        EXPECT_EQ(r.out, r.err);
+        EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), c.after);
+        EXPECT_TRUE(componentRows(db).empty());
+        std::vector<pid_t> started = {stuck};
+        for (const std::string& file : {inGroup, ownSession})
+            if (c.inVendorTool) started.push_back(static_cast<pid_t>(std::stol(readWholeFile(file))));
+        for (pid_t pid : started) {
+            EXPECT_EQ(kill(pid, 0), -1) << pid << " was left behind";
+            kill(pid, SIGKILL);
+        }
     }
 }
 

@@ -18,7 +18,8 @@ void FrontpagePackage::fetchVersion() {
     // The tool writes into one pipe, grep reads it and writes into another.
     int fromTool;
     int fromGrep;
-    const pid_t toolChild = startTool(checked.executable.c_str(), checked.name.c_str(), FRONTPAGE_TOOL_ARG, -1, fromTool);
+    const pid_t toolChild =
+        startTool(checked.executable.c_str(), checked.name.c_str(), FRONTPAGE_TOOL_ARG, -1, fromTool);
     if (toolChild < 0) return;
     const pid_t grepChild = startTool(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, fromTool, fromGrep);
     close(fromTool);

@@ -85,7 +85,8 @@ void take_option(std::string name, const bool has_value, const std::string& valu
     std::replace(name.begin(), name.end(), '_', '-');
     if (starts_with(name, "loose-")) name.erase(0, 6);
     int forced = -1;  // a switch's prefix decides its value
-    for (const auto& prefix : {std::make_pair("skip-", 0), std::make_pair("disable-", 0), std::make_pair("enable-", 1)}) {
+    const std::pair<const char*, int> prefixes[] = {{"skip-", 0}, {"disable-", 0}, {"enable-", 1}};
+    for (const auto& prefix : prefixes) {
         if (starts_with(name, prefix.first)) {
             name.erase(0, std::strlen(prefix.first));
             forced = prefix.second;
@@ -193,7 +194,8 @@ const TlsOptions& tls_options() {
         TlsOptions read;
         for (const char* path : SYSTEM_OPTION_FILES) read_tls_option_file(path, read);
         const char* home = std::getenv("HOME");
-        if (home != nullptr && *home != '\0') read_tls_option_file((std::string(home) + HOME_OPTION_FILE).c_str(), read);
+        if (home != nullptr && *home != '\0')
+            read_tls_option_file((std::string(home) + HOME_OPTION_FILE).c_str(), read);
         return read;
     }();
     return options;

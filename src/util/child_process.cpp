@@ -100,8 +100,8 @@ int spawnProgram(pid_t& child, const ChildStart& start, const int (&source)[3], 
     sigfillset(&every);
     sigemptyset(&none);
     if (result == 0)
-        result = posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                                                          POSIX_SPAWN_SETSIGMASK));
+        result = posix_spawnattr_setflags(
+            &attributes, static_cast<short>(POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
     if (result == 0) result = posix_spawnattr_setpgroup(&attributes, 0);
     if (result == 0) result = posix_spawnattr_setsigdefault(&attributes, &every);
     if (result == 0) result = posix_spawnattr_setsigmask(&attributes, &none);
