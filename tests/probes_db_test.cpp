@@ -41,30 +41,31 @@ protected:
     Outcome last;
 };
 
+// The instance parameters choose the tool: "j2ee" exactly runs jrun, any
+// other type of two characters or more cfinfo, in the tool's directory;
+// parameters that are missing or too short, or no tool, mean not installed.
 TEST_F(Probe, ColdfusionRunsTheToolOfItsInstanceType) {
     sandbox.writeFile(cfPath + "/bin/jrun", INVOCATION, 0755);
     sandbox.writeFile(cfPath + "/bin/cfinfo", INVOCATION, 0755);
     const std::string bin = cfPath + "/bin";
-    setColdfusion("j2ee", cfPath);
-    EXPECT_EQ(rowAfterRun("coldfusion"), "Version: jrun|-version|" + bin);
-    setColdfusion("J2EE", cfPath);
-    EXPECT_EQ(rowAfterRun("coldfusion"), "Version: cfinfo|-info|" + bin);
-    setColdfusion("j2ee ", cfPath + "/");  // a doubled slash stays harmless
-    EXPECT_EQ(rowAfterRun("coldfusion"), "Version: cfinfo|-info|" + bin);
-    EXPECT_EQ(last.out + last.err, "");
-}
-
-TEST_F(Probe, ColdfusionWithoutUsableParametersIsNotInstalled) {
-    sandbox.writeFile(cfPath + "/bin/cfinfo", INVOCATION, 0755);
-    EXPECT_EQ(rowAfterRun("coldfusion"), "not_installed");  // no parameters at all
-    setColdfusion("s", cfPath);
-    EXPECT_EQ(rowAfterRun("coldfusion"), "not_installed");
-    setColdfusion("standard", "/");
-    EXPECT_EQ(rowAfterRun("coldfusion"), "not_installed");
-    setColdfusion("standard", sandbox.root() + "/nowhere");
-    EXPECT_EQ(rowAfterRun("coldfusion"), "not_installed");
-    EXPECT_EQ(last.status, 0);
-    EXPECT_EQ(last.out + last.err, "");
+    const struct {
+        const char* type;
+        std::string path, row;
+    } cases[] = {
+        {nullptr, "", "not_installed"},
+        {"j2ee", cfPath, "Version: jrun|-version|" + bin},
+        {"J2EE", cfPath, "Version: cfinfo|-info|" + bin},
+        {"j2ee ", cfPath + "/", "Version: cfinfo|-info|" + bin},  // a doubled slash stays harmless
+        {"s", cfPath, "not_installed"},
+        {"standard", "/", "not_installed"},
+        {"standard", sandbox.root() + "/nowhere", "not_installed"},
+    };
+    for (const auto& c : cases) {
+        if (c.type != nullptr) setColdfusion(c.type, c.path);
+        EXPECT_EQ(rowAfterRun("coldfusion"), c.row) << (c.type ? c.type : "no parameters") << " " << c.path;
+        EXPECT_EQ(last.status, 0);
+        EXPECT_EQ(last.out + last.err, "");
+    }
 }
 
 TEST_F(Probe, ColdfusionTakesTheFirstLineOfWhatTheToolSays) {
