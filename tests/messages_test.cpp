@@ -96,7 +96,7 @@ TEST(Messages, EveryMessageIsASafePointWhoseRoutineMayTakeOver) {
 
     Outcome takeover = captureInChild([] {
         program_path = "verstally";
-        set_safe_point_routine([] { report_error(7, "taken over"); });
+        set_safe_point_routine([] { emit_error("taken over", 7); });
         warn_message("original");
     });
     EXPECT_EQ(takeover.status, 7);
