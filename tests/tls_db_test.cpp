@@ -64,6 +64,7 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
         {"/etc/mysql/my.cnf", "[client]\nssl-ca=" + STATE + "/ca.pem\n" + elsewhere, true, ""},
         {"/home/.my.cnf",
          "[client]\n" + elsewhere + "[verstally]\nssl-ca = " + STATE + "/ca.pem\nssl-verify-server-cert\n", true, ""},
+        {"/etc/mysql/my.cnf", "[client-mariadb]\nssl\n", true, ""},  // TLS without a CA to check against
         // A CA that did not sign the server's certificate: the library's reason.
         {"/etc/my.cnf", "[client]\nssl-ca=" + STATE + "/other.pem\nssl-verify-server-cert=on\n", false, "certificate"},
     };

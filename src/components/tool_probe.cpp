@@ -1,6 +1,7 @@
 #include "components/tool_probe.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -84,7 +85,7 @@ bool walkSafely(const std::string& path, std::vector<std::string>& resolved) {
         if (lstat(here.c_str(), &st) != 0) return false;
         if (S_ISLNK(st.st_mode)) {
             if (!safeOwner(st) || ++links > MAX_TOOL_PATH_LINKS) return false;
-            std::vector<char> target(static_cast<std::size_t>(st.st_size) + 1);
+            std::vector<char> target(PATH_MAX);
             const ssize_t length = readlink(here.c_str(), target.data(), target.size());
             if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return false;
             resolved.pop_back();
