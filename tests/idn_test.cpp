@@ -50,7 +50,8 @@ TEST(Idn, SafeConversionFailureIsFatal) {
 
 TEST(Idn, UrlKeepsEveryPartAroundTheConvertedHost) {
     const std::pair<const char*, const char*> cases[] = {
-        {"https://user:pw@b\xC3\xBC" "cher.example:8443/a/b?c=d@e", "https://user:pw@xn--bcher-kva.example:8443/a/b?c=d@e"},
+        {"https://user:pw@b\xC3\xBC" "cher.example:8443/a/b?c=d@e",
+         "https://user:pw@xn--bcher-kva.example:8443/a/b?c=d@e"},
         {"ftp://b\xC3\xBC" "cher.example/pub", "ftp://xn--bcher-kva.example/pub"},
         {"host.example.com", "host.example.com"},
         // The scheme in any case; the user part only in the authority.
@@ -93,7 +94,8 @@ TEST(Idn, UnusableOrOverlongUrlsWarnAndYieldNone) {
     const std::string messages[] = {"regexec() failed: No match\n", "idn_toascii() failed: Invalid length\n",
                                     "idn_url_toascii(): the converted URL is longer than 4095 characters\n"};
     EXPECT_EQ(r.err, messages[0] + messages[1] + messages[2]);
-    EXPECT_EQ(r.out, messages[0] + "[none] code 0\n" + messages[1] + "[none] code 5\n" + messages[2] + "[none] code 0\n");
+    EXPECT_EQ(r.out,
+              messages[0] + "[none] code 0\n" + messages[1] + "[none] code 5\n" + messages[2] + "[none] code 0\n");
 }
 
 }  // namespace

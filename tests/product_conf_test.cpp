@@ -20,14 +20,8 @@ TEST(ProductConf, KeyValueSyntaxLineEndsAndMissingFile) {
         std::string expected;  // "key=[value]" or "key=<none>" per key
     };
     const Case cases[] = {
-        {"PRODUCT_ROOT_D=/opt/x\n"
-         "  HTTPD_CONF_D \t /etc/a  \n"
-         "HTTPD_VHOSTS_D /var/www/vhosts #comment\n"
-         "DUMP_D /a b\n"
-         "PRODUCT_ROOT_D_OLD /old\n"
-         "QMAIL_ROOT_D\n"
-         "QMAIL_ROOT_D /q1\n"
-         "QMAIL_ROOT_D /q2\n"
+        {"PRODUCT_ROOT_D=/opt/x\n  HTTPD_CONF_D \t /etc/a  \nHTTPD_VHOSTS_D /var/www/vhosts #comment\n"
+         "DUMP_D /a b\nPRODUCT_ROOT_D_OLD /old\nQMAIL_ROOT_D\nQMAIL_ROOT_D /q1\nQMAIL_ROOT_D /q2\n"
          "httpd_bin_d /lower\n",
          {"PRODUCT_ROOT_D", "HTTPD_CONF_D", "HTTPD_VHOSTS_D", "DUMP_D", "QMAIL_ROOT_D", "HTTPD_BIN_D"},
          "PRODUCT_ROOT_D=<none>\nHTTPD_CONF_D=[/etc/a]\nHTTPD_VHOSTS_D=[/var/www/vhosts #comment]\n"

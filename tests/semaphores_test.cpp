@@ -49,8 +49,7 @@ protected:
         return kind + (S_ISREG(st.st_mode) ? ":" + std::to_string(st.st_size) : "") + " ";
     }
 
-    std::string dir;
-    std::string root;
+    std::string dir, root;
 };
 
 // A second process holding semaphores, driven over two pipes: each command

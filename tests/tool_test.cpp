@@ -1,5 +1,3 @@
-#include <cerrno>
-#include <cstring>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include "env/user_lookup.h"
@@ -40,13 +39,8 @@ TEST_F(UserLookup, IdsAndNamesComeFromTheEntries) {
     });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out,
-              "uid 4711\n"
-              "gid 4712 4712\n"
-              "ids 0 4711 4712 /home/zevadm\n"
-              "group 4712 4999\n"
-              "names zevadm zevgrp\n"
-              "4242 4242 4294967294\n");
+    EXPECT_EQ(r.out, "uid 4711\ngid 4712 4712\nids 0 4711 4712 /home/zevadm\ngroup 4712 4999\nnames zevadm zevgrp\n"
+                     "4242 4242 4294967294\n");
 }
 
 TEST_F(UserLookup, UnknownOrNullNamesWarnAndYieldZero) {
