@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(Messages, PrefixAndNewlineRuleOnBothStreams) {
+TEST(Messages, PrefixAndNewlineRuleOnBothStreamsAndANonZeroCodeEnds) {
     Outcome r = captureInChild([] {
         program_path = "/usr/sbin/verstally";
         errno = 0;
@@ -20,28 +20,23 @@ TEST(Messages, PrefixAndNewlineRuleOnBothStreams) {
         program_path = nullptr;
         emit_error("bare", 0);
         emit_error("", 0);
-    });
-    const std::string expected =
-        "verstally: plain text\nverstally: ends in newline\nverstally: 100% literal %s\nbare\n\n";
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, expected);
-    EXPECT_EQ(r.out, expected);
-}
-
-TEST(Messages, NonZeroExitCodeEndsTheProcess) {
-    Outcome r = captureInChild([] {
         program_path = "verstally";
         emit_error("fatal", 1);
         emit_error("never printed", 0);
     });
+    const std::string expected =
+        "verstally: plain text\nverstally: ends in newline\nverstally: 100% literal %s\nbare\n\nverstally: fatal\n";
     EXPECT_TRUE(r.exited);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "verstally: fatal\n");
-    EXPECT_EQ(r.err, "verstally: fatal\n");
+    EXPECT_EQ(r.err, expected);
+    EXPECT_EQ(r.out, expected);
 }
 
-TEST(Messages, ReportErrorAppendsSavedErrno) {
-    Outcome r = captureInChild([] {
+// Long texts and their suffix are never cut, also where the suffix crosses
+// the end of the first buffer.
+TEST(Messages, ReportErrorAppendsSavedErrnoAndCutsNothing) {
+    const std::string longText(5000, 'x'), y(4090, 'y'), z(4090, 'z');
+    Outcome r = captureInChild([&] {
         program_path = "./bin/verstally";
         errno = ENOENT;
         report_error(0, "Error: %s not defined in product config file", "FTPD_BIN_D");
@@ -51,35 +46,24 @@ TEST(Messages, ReportErrorAppendsSavedErrno) {
         errno = EAGAIN;
         warn_message("plain %d", 8);
         if (errno != EAGAIN) warn_message("errno changed");
+        errno = EPERM;
+        report_error(0, "%s|end", longText.c_str());
+        errno = 0;
+        report_error(0, "%s%s", y.c_str(), "123456");  // exactly 4096
+        errno = EIO;
+        report_error(0, "%s", z.c_str());
         errno = EACCES;
         report_error(3, "with newline\n");
     });
     const std::string expected = std::string("verstally: Error: FTPD_BIN_D not defined in product config file\n") +
-                                 "System error 2: " + std::strerror(ENOENT) + "\n" +
-                                 "verstally: no errno 7\n" + "verstally: plain 8\n" +
+                                 "System error 2: " + std::strerror(ENOENT) + "\n" + "verstally: no errno 7\n" +
+                                 "verstally: plain 8\n" + "verstally: " + longText + "|end\nSystem error 1: " +
+                                 std::strerror(EPERM) + "\nverstally: " + y + "123456\nverstally: " + z +
+                                 "\nSystem error 5: " + std::strerror(EIO) + "\n" +
                                  "verstally: with newline\n\nSystem error 13: " + std::strerror(EACCES) + "\n";
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, expected);
     EXPECT_EQ(r.out, expected);
-}
-
-TEST(Messages, LongMessagesAndTheirSuffixAreNeverCut) {
-    const std::string longText(5000, 'x');
-    Outcome r = captureInChild([&] {
-        program_path = "verstally";
-        errno = EPERM;
-        report_error(0, "%s|end", longText.c_str());
-        errno = 0;
-        report_error(0, "%s%s", std::string(4090, 'y').c_str(), "123456");  // exactly 4096
-        // A suffix that crosses the end of the first buffer is kept whole.
-        errno = EIO;
-        report_error(0, "%s", std::string(4090, 'z').c_str());
-    });
-    const std::string expected = "verstally: " + longText + "|end\nSystem error 1: " + std::strerror(EPERM) +
-                                 "\nverstally: " + std::string(4090, 'y') + "123456\n" + "verstally: " +
-                                 std::string(4090, 'z') + "\nSystem error 5: " + std::strerror(EIO) + "\n";
-    EXPECT_EQ(r.out, expected);
-    EXPECT_EQ(r.err, expected);
 }
 
 // A pending end of the run is acted on before any message, a warning

@@ -2,6 +2,9 @@
 #include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "env/messages.h"
 #include "env/product_conf.h"
@@ -9,58 +12,40 @@
 
 namespace {
 
-// Looks keys up against a configuration file holding `text`; prints
-// "key=[value]" or "key=<none>" per key.
-Outcome lookUp(const std::string& text, std::initializer_list<const char*> keys) {
-    Sandbox sandbox;
-    sandbox.writeFile("/etc/zev/zev.conf", text);
-    return runInSandbox(sandbox, [&] {
-        for (const char* key : keys) {
-            const char* value = get_conf_value(key);
-            std::printf("%s=%s\n", key, value ? ("[" + std::string(value) + "]").c_str() : "<none>");
-        }
-    });
-}
-
-TEST(ProductConf, KeyValueSyntax) {
+TEST(ProductConf, KeyValueSyntaxLineEndsAndMissingFile) {
     SKIP_UNLESS_ROOT();
-    Outcome r = lookUp(
-        "PRODUCT_ROOT_D=/opt/x\n"
-        "  HTTPD_CONF_D \t /etc/a  \n"
-        "HTTPD_VHOSTS_D /var/www/vhosts #comment\n"
-        "DUMP_D /a b\n"
-        "PRODUCT_ROOT_D_OLD /old\n"
-        "QMAIL_ROOT_D\n"
-        "QMAIL_ROOT_D /q1\n"
-        "QMAIL_ROOT_D /q2\n"
-        "httpd_bin_d /lower\n",
-        {"PRODUCT_ROOT_D", "HTTPD_CONF_D", "HTTPD_VHOSTS_D", "DUMP_D", "QMAIL_ROOT_D", "HTTPD_BIN_D"});
-    EXPECT_EQ(r.out,
-              "PRODUCT_ROOT_D=<none>\n"
-              "HTTPD_CONF_D=[/etc/a]\n"
-              "HTTPD_VHOSTS_D=[/var/www/vhosts #comment]\n"
-              "DUMP_D=[/a b]\n"
-              "QMAIL_ROOT_D=[/q1]\n"
-              "HTTPD_BIN_D=<none>\n");
+    struct Case {
+        std::optional<std::string> text;  // none: no configuration file
+        std::vector<const char*> keys;
+        std::string expected;  // "key=[value]" or "key=<none>" per key
+    };
+    const Case cases[] = {
+        {"PRODUCT_ROOT_D=/opt/x\n  HTTPD_CONF_D \t /etc/a  \nHTTPD_VHOSTS_D /var/www/vhosts #comment\n"
+         "DUMP_D /a b\nPRODUCT_ROOT_D_OLD /old\nQMAIL_ROOT_D\nQMAIL_ROOT_D /q1\nQMAIL_ROOT_D /q2\n"
+         "httpd_bin_d /lower\n",
+         {"PRODUCT_ROOT_D", "HTTPD_CONF_D", "HTTPD_VHOSTS_D", "DUMP_D", "QMAIL_ROOT_D", "HTTPD_BIN_D"},
+         "PRODUCT_ROOT_D=<none>\nHTTPD_CONF_D=[/etc/a]\nHTTPD_VHOSTS_D=[/var/www/vhosts #comment]\n"
+         "DUMP_D=[/a b]\nQMAIL_ROOT_D=[/q1]\nHTTPD_BIN_D=<none>\n"},
+        {"PRODUCT_ROOT_D\t/opt/x\r\nDUMP_D /d \r\nWEB_STAT /w  ", {"PRODUCT_ROOT_D", "DUMP_D", "WEB_STAT"},
+         "PRODUCT_ROOT_D=[/opt/x]\nDUMP_D=[/d]\nWEB_STAT=[/w  ]\n"},
+        {std::string("A /a\0B /b\nLOGROTATE", 20), {"B", "LOGROTATE", "A"}, "B=[/b]\nLOGROTATE=<none>\nA=[/a]\n"},
+        {"", {"PRODUCT_ROOT_D"}, "PRODUCT_ROOT_D=<none>\n"},
+        {std::nullopt, {"PRODUCT_ROOT_D"}, "PRODUCT_ROOT_D=<none>\n"},
+    };
+    for (const Case& c : cases) {
+        Sandbox sandbox;
+        if (c.text) sandbox.writeFile("/etc/zev/zev.conf", *c.text);
+        Outcome r = runInSandbox(sandbox, [&] {
+            for (const char* key : c.keys) {
+                const char* value = get_conf_value(key);
+                std::printf("%s=%s\n", key, value ? ("[" + std::string(value) + "]").c_str() : "<none>");
+            }
+        });
+        EXPECT_EQ(r.out, c.expected);
+    }
 }
 
-TEST(ProductConf, LineEndsEmbeddedNulAndLastLine) {
-    SKIP_UNLESS_ROOT();
-    EXPECT_EQ(lookUp("PRODUCT_ROOT_D\t/opt/x\r\nDUMP_D /d \r\nWEB_STAT /w  ", {"PRODUCT_ROOT_D", "DUMP_D", "WEB_STAT"}).out,
-              "PRODUCT_ROOT_D=[/opt/x]\nDUMP_D=[/d]\nWEB_STAT=[/w  ]\n");
-    EXPECT_EQ(lookUp(std::string("A /a\0B /b\nLOGROTATE", 20), {"B", "LOGROTATE", "A"}).out,
-              "B=[/b]\nLOGROTATE=<none>\nA=[/a]\n");
-}
-
-TEST(ProductConf, MissingOrEmptyFileFindsNothing) {
-    SKIP_UNLESS_ROOT();
-    Sandbox sandbox;
-    Outcome missing = runInSandbox(sandbox, [] { std::printf("%d", get_conf_value("PRODUCT_ROOT_D") == nullptr); });
-    EXPECT_EQ(missing.out, "1");
-    EXPECT_EQ(lookUp("", {"PRODUCT_ROOT_D"}).out, "PRODUCT_ROOT_D=<none>\n");
-}
-
-TEST(ProductConf, LoadSetsKeysAndDerivedPaths) {
+TEST(ProductConf, LoadSetsKeysAndDerivedPathsCutOnlyInFixedBuffers) {
     SKIP_UNLESS_ROOT();
     Sandbox sandbox;
     sandbox.writeProductConf("", "/opt/zev");
@@ -75,14 +60,9 @@ TEST(ProductConf, LoadSetsKeysAndDerivedPaths) {
     EXPECT_EQ(r.out,
               "/opt/zev|1|/etc/drweb|/opt/zev/admin/conf/settings|/opt/zev/admin/bin/zev-dns|"
               "/opt/zev/admin/bin/zev-chkconfig|/opt/zev/var/certificates\n");
-}
 
-TEST(ProductConf, LongRootIsCutInFixedPathsOnly) {
-    SKIP_UNLESS_ROOT();
-    Sandbox sandbox;
-    const std::string root = "/" + std::string(5000, 'r');
-    sandbox.writeProductConf("", root);
-    Outcome r = runInSandbox(sandbox, [] {
+    sandbox.writeProductConf("", "/" + std::string(5000, 'r'));
+    r = runInSandbox(sandbox, [] {
         load_product_conf();
         std::printf("%zu %zu %zu", std::strlen(SERVICE_CONF_UTILITY), std::strlen(PRODUCT_SETTINGS_FILE),
                     std::strlen(CERTIFICATES_D));
@@ -90,7 +70,8 @@ TEST(ProductConf, LongRootIsCutInFixedPathsOnly) {
     EXPECT_EQ(r.out, "4095 4095 5018");
 }
 
-// The first missing key in loading order is reported, with its own text.
+// The first missing (or empty) key in loading order is reported, with its
+// own text.
 TEST(ProductConf, MissingKeyMessages) {
     SKIP_UNLESS_ROOT();
     struct Case {
@@ -108,10 +89,14 @@ TEST(ProductConf, MissingKeyMessages) {
         {"MYSQL_BIN_D", ENOENT,
          std::string("verstally: Error: MYSQL_BIN_D not defined\n\nSystem error 2: ") + std::strerror(ENOENT) + "\n"},
         {"DRWEB_ETC_D", 0, "verstally: Error: DRWEB_ETC_D not defined\n"},
+        {nullptr, 0, "verstally: Error: PRODUCT_ROOT_D not defined\n"},  // "PRODUCT_ROOT_D  ": empty
     };
     for (const Case& c : cases) {
         Sandbox sandbox;
-        sandbox.writeProductConf(c.omit);
+        if (c.omit != nullptr)
+            sandbox.writeProductConf(c.omit);
+        else
+            sandbox.writeFile("/etc/zev/zev.conf", "PRODUCT_ROOT_D  ");
         Outcome r = runInSandbox(sandbox, [&] {
             program_path = "/usr/sbin/verstally";
             get_conf_value("PRODUCT_ROOT_D");  // load first, so errno is ours
@@ -119,23 +104,10 @@ TEST(ProductConf, MissingKeyMessages) {
             load_product_conf();
             std::printf("returned");
         });
-        EXPECT_EQ(r.status, 1) << c.omit;
-        EXPECT_EQ(r.err, c.expected) << c.omit;
-        EXPECT_EQ(r.out, c.expected) << c.omit;
+        EXPECT_EQ(r.status, 1) << c.expected;
+        EXPECT_EQ(r.err, c.expected);
+        EXPECT_EQ(r.out, c.expected);
     }
-}
-
-TEST(ProductConf, EmptyValueCountsAsMissing) {
-    SKIP_UNLESS_ROOT();
-    Sandbox sandbox;
-    sandbox.writeFile("/etc/zev/zev.conf", "PRODUCT_ROOT_D  ");
-    Outcome r = runInSandbox(sandbox, [] {
-        program_path = "verstally";
-        errno = 0;
-        load_product_conf();
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "verstally: Error: PRODUCT_ROOT_D not defined\n");
 }
 
 }  // namespace

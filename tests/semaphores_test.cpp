@@ -2,11 +2,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <csignal>
 #include <string>
 #include <sys/stat.h>
@@ -40,22 +39,37 @@ protected:
         if (!dir.empty()) fs::remove_all(dir);
     }
     std::string semFile() const { return root + "/var/utilities.sem"; }
+    // "d755 " for a directory, "f600:0 " for a regular file with its size.
+    static std::string described(const std::string& path) {
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0) return "none ";
+        char kind[16];
+        std::snprintf(kind, sizeof kind, "%c%o", S_ISDIR(st.st_mode) ? 'd' : S_ISREG(st.st_mode) ? 'f' : '?',
+                      st.st_mode & 07777);
+        return kind + (S_ISREG(st.st_mode) ? ":" + std::to_string(st.st_size) : "") + " ";
+    }
 
-    std::string dir;
-    std::string root;
+    std::string dir, root;
 };
 
 // A second process holding semaphores, driven over two pipes: each command
-// byte is answered with one line.
+// byte ('l' sem_lock, 't' sem_test, 'u' sem_unlock, 's' shutdown_sem) is
+// answered with a line holding the result (0 for the last two).
 class Holder {
 public:
     explicit Holder(int semnum) {
         int toChild[2], fromChild[2];
         if (pipe(toChild) != 0 || pipe(fromChild) != 0) std::abort();
         pid_ = startChild([&] {
-            close(toChild[1]);
-            close(fromChild[0]);
-            serve(semnum, toChild[0], fromChild[1]);
+            init_sem();
+            char command, line[64];
+            while (read(toChild[0], &command, 1) == 1 && command != 'q') {
+                const int result = command == 'l' ? sem_lock(semnum) : command == 't' ? sem_test(semnum) : 0;
+                if (command == 'u') sem_unlock(semnum);
+                if (command == 's') shutdown_sem();
+                std::snprintf(line, sizeof line, "%d\n", result);
+                if (write(fromChild[1], line, std::strlen(line)) < 0) break;
+            }
         });
         close(toChild[0]);
         close(fromChild[1]);
@@ -65,52 +79,34 @@ public:
     ~Holder() { finish(); }
 
     pid_t pid() const { return pid_; }
-    /// 'l' lock result, 't' sem_test result, 'u' unlock, 's' shutdown_sem.
     std::string ask(char command) {
         if (write(commands_, &command, 1) != 1) return "<write failed>";
         char line[64] = "";
-        if (std::fgets(line, sizeof line, answers_) == nullptr) return "<gone>";
-        return line;
+        return std::fgets(line, sizeof line, answers_) != nullptr ? line : "<gone>";
     }
     /// Ends the holder and waits for it.
     void finish() {
         if (pid_ <= 0) return;
         // An explicit command: other forked children may hold the pipe too.
-        const char quit = 'q';
-        if (write(commands_, &quit, 1) != 1) kill(pid_, SIGKILL);
+        if (write(commands_, "q", 1) != 1) kill(pid_, SIGKILL);
         close(commands_);
         std::fclose(answers_);
-        int status;
-        waitpid(pid_, &status, 0);
+        waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
 
 private:
-    [[noreturn]] static void serve(int semnum, int in, int out) {
-        init_sem();
-        char command;
-        while (read(in, &command, 1) == 1 && command != 'q') {
-            char line[64] = "ok\n";
-            if (command == 'l') std::snprintf(line, sizeof line, "%d\n", sem_lock(semnum));
-            if (command == 't') std::snprintf(line, sizeof line, "%d\n", sem_test(semnum));
-            if (command == 'u') sem_unlock(semnum);
-            if (command == 's') shutdown_sem();
-            if (write(out, line, std::strlen(line)) < 0) break;
-        }
-        _exit(0);
-    }
-
     pid_t pid_ = -1;
     int commands_ = -1;
     FILE* answers_ = nullptr;
 };
 
-// sem_lock / sem_test of `semnum` from a fresh process, as printed text.
-std::string lockFromOtherProcess(int semnum) {
-    return captureInChild([&] { std::printf("%d", sem_lock((init_sem(), semnum))); }).out;
-}
-std::string testFromOtherProcess(int semnum) {
-    return captureInChild([&] { std::printf("%d", sem_test((init_sem(), semnum))); }).out;
+// sem_lock ('l') or sem_test ('t') of `semnum` from a fresh process, as text.
+std::string fromOtherProcess(char command, int semnum) {
+    return captureInChild([&] {
+        init_sem();
+        std::printf("%d", command == 'l' ? sem_lock(semnum) : sem_test(semnum));
+    }).out;
 }
 
 TEST_F(Semaphores, InitCreatesMissingDirectoriesAndEmptyFile) {
@@ -120,53 +116,28 @@ TEST_F(Semaphores, InitCreatesMissingDirectoriesAndEmptyFile) {
     });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out + r.err, "");
-    struct stat st;
-    ASSERT_EQ(stat((root + "/var").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0755u);
-    ASSERT_EQ(stat(root.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0755u);
-    ASSERT_EQ(stat(semFile().c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(st.st_size, 0);
-
+    EXPECT_EQ(described(root) + described(root + "/var") + described(semFile()), "d755 d755 f600:0 ");
     // Locks on an existing file leave it empty.
-    EXPECT_EQ(lockFromOtherProcess(5), "0");
-    ASSERT_EQ(stat(semFile().c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(fromOtherProcess('l', 5), "0");
+    EXPECT_EQ(described(semFile()), "f600:0 ");
 }
 
 TEST_F(Semaphores, UnusablePathsEndWithOpenMessage) {
-    struct Case {
-        const char* name;
-        std::function<void()> prepare;
-        std::string systemText;
-    };
-    const Case cases[] = {
-        {"file path is a directory", [&] { fs::create_directories(semFile()); }, "Is a directory"},
-        {"var is a plain file",
-         [&] {
-             fs::create_directories(root);
-             std::fclose(std::fopen((root + "/var").c_str(), "w"));
-         },
-         "Not a directory"},
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { fs::create_directories(semFile()); }, "Is a directory"},
+        {[&] { std::fclose(std::fopen((root + "/var").c_str(), "w")); }, "Not a directory"},
         // The directory step itself fails: var is a link into nowhere.
-        {"var dangles",
-         [&] {
-             fs::create_directories(root);
-             fs::create_symlink(dir + "/nowhere/var", root + "/var");
-         },
-         "No such file or directory"},
+        {[&] { fs::create_symlink(dir + "/nowhere/var", root + "/var"); }, "No such file or directory"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [prepare, systemText] : cases) {
         fs::remove_all(root);
-        c.prepare();
+        fs::create_directories(root);
+        prepare();
         Outcome r = captureInChild([] { init_sem(); });
-        EXPECT_TRUE(r.exited) << c.name;
-        EXPECT_EQ(r.status, 1) << c.name;
-        EXPECT_EQ(r.err, "failed to open semaphore file " + semFile() + ": " + c.systemText + "\n") << c.name;
-        EXPECT_EQ(r.out, r.err) << c.name;
+        EXPECT_TRUE(r.exited) << systemText;
+        EXPECT_EQ(r.status, 1) << systemText;
+        EXPECT_EQ(r.err, "failed to open semaphore file " + semFile() + ": " + systemText + "\n");
+        EXPECT_EQ(r.out, r.err) << systemText;
     }
 }
 
@@ -188,80 +159,61 @@ TEST_F(Semaphores, HeldSemaphoreRefusesOthersUntilHolderEnds) {
     EXPECT_EQ(holder.ask('l'), "0\n") << "taking a held semaphore again";
     EXPECT_EQ(holder.ask('t'), "0\n") << "own lock never conflicts";
 
-    EXPECT_EQ(lockFromOtherProcess(5), "-1");
-    EXPECT_EQ(testFromOtherProcess(5), std::to_string(holder.pid()));
+    EXPECT_EQ(fromOtherProcess('l', 5), "-1");
+    EXPECT_EQ(fromOtherProcess('t', 5), std::to_string(holder.pid()));
     // Neighbouring semaphores are independent.
-    EXPECT_EQ(lockFromOtherProcess(6), "0");
-    EXPECT_EQ(lockFromOtherProcess(4), "0");
-    EXPECT_EQ(testFromOtherProcess(6), "0");
+    EXPECT_EQ(fromOtherProcess('l', 6), "0");
+    EXPECT_EQ(fromOtherProcess('l', 4), "0");
+    EXPECT_EQ(fromOtherProcess('t', 6), "0");
 
     holder.finish();
-    EXPECT_EQ(testFromOtherProcess(5), "0");
-    EXPECT_EQ(lockFromOtherProcess(5), "0");
+    EXPECT_EQ(fromOtherProcess('t', 5), "0");
+    EXPECT_EQ(fromOtherProcess('l', 5), "0");
 }
 
 TEST_F(Semaphores, UnlockAndShutdownRelease) {
-    Holder unlocking(5);
-    ASSERT_EQ(unlocking.ask('l'), "0\n");
-    ASSERT_EQ(lockFromOtherProcess(5), "-1");
-    EXPECT_EQ(unlocking.ask('u'), "ok\n");
-    EXPECT_EQ(lockFromOtherProcess(5), "0");
-
-    Holder closing(7);
-    ASSERT_EQ(closing.ask('l'), "0\n");
-    ASSERT_EQ(lockFromOtherProcess(7), "-1");
-    EXPECT_EQ(closing.ask('s'), "ok\n");
-    EXPECT_EQ(lockFromOtherProcess(7), "0");
+    for (char release : {'u', 's'}) {
+        Holder holder(7);
+        ASSERT_EQ(holder.ask('l'), "0\n");
+        ASSERT_EQ(fromOtherProcess('l', 7), "-1");
+        EXPECT_EQ(holder.ask(release), "0\n");
+        EXPECT_EQ(fromOtherProcess('l', 7), "0") << release;
+    }
 }
 
 TEST_F(Semaphores, WaitingLockReturnsOnceHolderEnds) {
     Holder holder(5);
     ASSERT_EQ(holder.ask('l'), "0\n");
-
-    int done[2];
-    ASSERT_EQ(pipe(done), 0);
-    const int waiter = startChild([&] {
-        close(done[0]);
+    const int waiter = startChild([] {
         init_sem();
         sem_lock_wait(5);
-        if (write(done[1], "y", 1) != 1) _exit(1);
     });
-    close(done[1]);
     // The waiter must still be blocked while the holder lives.
-    struct pollfd ready = {done[0], POLLIN, 0};
-    EXPECT_EQ(poll(&ready, 1, 300), 0);
+    usleep(300 * 1000);
+    EXPECT_FALSE(hasEnded(waiter));
     holder.finish();
-    char byte = 0;
-    EXPECT_EQ(read(done[0], &byte, 1), 1);
-    EXPECT_EQ(byte, 'y');
-    close(done[0]);
-    int status;
-    waitpid(waiter, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    int status = -1;
+    EXPECT_EQ(waitpid(waiter, &status, 0), waiter);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(Semaphores, NegativeNumbersAndMissingFileAreFatal) {
-    const struct {
-        bool initialised;
-        std::function<void()> call;
-        std::string message;
-    } cases[] = {
-        {true, [] { sem_lock(-1); }, "sem_lock() failed for semnum -1: semnum must not be negative\n"},
-        {true, [] { sem_lock_wait(-3); }, "sem_lock() failed for semnum -3: semnum must not be negative\n"},
-        {true, [] { sem_unlock(-1); }, "sem_unlock() failed for semnum -1: semnum must not be negative\n"},
-        {true, [] { sem_test(-1); }, "sem_test() failed for semnum -1: semnum must not be negative\n"},
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[] { init_sem(), sem_lock(-1); }, "sem_lock() failed for semnum -1: semnum must not be negative\n"},
+        {[] { init_sem(), sem_lock_wait(-3); }, "sem_lock() failed for semnum -3: semnum must not be negative\n"},
+        {[] { init_sem(), sem_unlock(-1); }, "sem_unlock() failed for semnum -1: semnum must not be negative\n"},
+        {[] { init_sem(), sem_test(-1); }, "sem_test() failed for semnum -1: semnum must not be negative\n"},
         // Before init_sem there is nothing to lock.
-        {false, [] { sem_lock(5); }, "sem_lock() failed for semnum 5: Bad file descriptor\n"},
+        {[] { sem_lock(5); }, "sem_lock() failed for semnum 5: Bad file descriptor\n"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [call, message] : cases) {
         Outcome r = captureInChild([&] {
-            if (c.initialised) init_sem();
-            c.call();
+            call();
             std::printf("returned");
         });
-        EXPECT_EQ(r.status, 1) << c.message;
-        EXPECT_EQ(r.err, c.message);
-        EXPECT_EQ(r.out, c.message);
+        EXPECT_EQ(r.status, 1) << message;
+        EXPECT_EQ(r.err, message);
+        EXPECT_EQ(r.out, message);
     }
 }
 
@@ -282,33 +234,25 @@ TEST_F(Semaphores, ChildProgramsDoNotInheritTheFile) {
     EXPECT_EQ(r.out, "plain\n");
 }
 
-TEST_F(Semaphores, MkdirRecursive) {
+TEST_F(Semaphores, MkdirRecursiveMakesMissingLevelsOnly) {
     umask(022);
-    const std::string nested = dir + "/a/b//c/";
-    EXPECT_EQ(mkdir_recursive(nested.c_str()), 1);
-    struct stat st;
-    ASSERT_EQ(stat((dir + "/a/b/c").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0755u);
-
-    // Existing directories stay as they are.
-    chmod((dir + "/a").c_str(), 0700);
-    EXPECT_EQ(mkdir_recursive((dir + "/a/b/d").c_str()), 1);
-    ASSERT_EQ(stat((dir + "/a").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
-    EXPECT_EQ(mkdir_recursive((dir + "/a").c_str()), 1);
-
+    fs::create_directories(dir + "/kept");
+    chmod((dir + "/kept").c_str(), 0700);
     std::fclose(std::fopen((dir + "/plain").c_str(), "w"));
-    errno = 0;
-    EXPECT_EQ(mkdir_recursive((dir + "/plain/x/y").c_str()), 0);
-    EXPECT_EQ(errno, ENOTDIR);
-    errno = 0;
-    EXPECT_EQ(mkdir_recursive((dir + "/plain").c_str()), 0);
-    EXPECT_EQ(errno, ENOTDIR);
+    const std::pair<std::string, int> cases[] = {
+        {dir + "/a/b//c/", 0}, {dir + "/kept/d", 0},       {dir + "/kept", 0},
+        {dir + "/plain/x/y", ENOTDIR}, {dir + "/plain", ENOTDIR}, {"", ENOENT},
+    };
+    for (const auto& [path, error] : cases) {
+        errno = 0;
+        const int result = mkdir_recursive(path.c_str()), failure = errno;
+        // errno tells the reason of a failure only.
+        EXPECT_EQ(result == 1 ? 0 : failure, error) << path;
+        EXPECT_EQ(result, error == 0 ? 1 : 0) << path;
+    }
+    // New levels get 0755, existing ones stay as they are.
+    EXPECT_EQ(described(dir + "/a/b/c") + described(dir + "/kept") + described(dir + "/kept/d"), "d755 d700 d755 ");
     EXPECT_FALSE(fs::exists(dir + "/plain/x"));
-
-    errno = 0;
-    EXPECT_EQ(mkdir_recursive(""), 0);
-    EXPECT_EQ(errno, ENOENT);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "captured_streams.h"
 #include "db/idn.h"
 #include "env/constants.h"
 #include "env/messages.h"

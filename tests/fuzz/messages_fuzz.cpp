@@ -4,27 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <libgen.h>
 #include <string>
 
-#include "captured_streams.h"
 #include "env/constants.h"
 #include "env/messages.h"
 #include "fuzz_check.h"
-
-namespace {
-
-// What one call wrote: the same text on both streams, ending in a line feed,
-// prefixed with the program's name when there is one.
-std::string checkedOutput(CapturedStreams& streams, const char* name) {
-    const auto written = streams.release();
-    FUZZ_CHECK(written.first == written.second);
-    FUZZ_CHECK(!written.second.empty() && written.second.back() == '\n');
-    if (name != nullptr) FUZZ_CHECK(written.second.compare(0, std::strlen(name) + 2, std::string(name) + ": ") == 0);
-    return written.second;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Layout: 4 bytes of errno, then the program path up to a NUL, then the
@@ -43,35 +29,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string kept = path.substr(0, TEXT_BUFFER_SIZE - 1);
     const char* shown = program_path != nullptr ? basename(kept.data()) : nullptr;
 
-    {
+    // What one call wrote: the same text on both streams, ending in a line
+    // feed, prefixed with the program's name when there is one.
+    const auto written = [&](const std::function<void()>& call) {
         CapturedStreams streams;
         errno = error;
-        report_error(0, "%s", text.c_str());
-        const std::string out = checkedOutput(streams, shown);
-        FUZZ_CHECK(out.find(text.c_str()) != std::string::npos);
-        if (error != 0) {
-            const std::string suffix = "\nSystem error " + std::to_string(error) + ": ";
-            FUZZ_CHECK(out.find(suffix) != std::string::npos);
-        }
-    }
-    {
-        // Texts longer than the first buffer take the growing path.
-        CapturedStreams streams;
-        errno = error;
-        report_error(0, "%s|%s|%s|%d", text.c_str(), text.c_str(), path.c_str(), error);
-        checkedOutput(streams, shown);
-    }
-    {
-        CapturedStreams streams;
-        emit_error(text.c_str(), 0);
-        const std::string out = checkedOutput(streams, shown);
-        FUZZ_CHECK(out.find(text.c_str()) != std::string::npos);
-    }
-    {
-        CapturedStreams streams;
-        emit_error(nullptr, 0);
-        checkedOutput(streams, shown);
-    }
+        call();
+        const auto both = streams.release();
+        FUZZ_CHECK(both.first == both.second);
+        FUZZ_CHECK(!both.second.empty() && both.second.back() == '\n');
+        if (shown != nullptr)
+            FUZZ_CHECK(both.second.compare(0, std::strlen(shown) + 2, std::string(shown) + ": ") == 0);
+        return both.second;
+    };
+    const std::string reported = written([&] { report_error(0, "%s", text.c_str()); });
+    FUZZ_CHECK(reported.find(text.c_str()) != std::string::npos);
+    if (error != 0) FUZZ_CHECK(reported.find("\nSystem error " + std::to_string(error) + ": ") != std::string::npos);
+    // Texts longer than the first buffer take the growing path.
+    written([&] { report_error(0, "%s|%s|%s|%d", text.c_str(), text.c_str(), path.c_str(), error); });
+    FUZZ_CHECK(written([&] { emit_error(text.c_str(), 0); }).find(text.c_str()) != std::string::npos);
+    written([] { emit_error(nullptr, 0); });
     program_path = nullptr;
     return 0;
 }

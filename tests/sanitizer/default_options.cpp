@@ -1,25 +1,22 @@
 // Sanitizer settings of every program of the sanitizer build (the tool, the
-// test programs and their helpers). They are compiled in rather than passed
-// through the environment, because the tests start the tool with an
-// environment of their own.
-//
+// test programs and their helpers), compiled in because the tests start the
+// tool with an environment of their own; ASAN_OPTIONS, UBSAN_OPTIONS and
+// LSAN_OPTIONS still override them.
 // 1. A finding ends the process with status 86, which no program of the
 //    project uses, so that a test asserting an exit status fails on it.
 // 2. AddressSanitizer and LeakSanitizer also write every report to
 //    <report dir>/report.<pid>; the last test of the run fails when that
-//    directory is not empty, so that a finding in a process whose status no
-//    test looks at still fails the run. (GCC's UndefinedBehaviorSanitizer
-//    runtime writes to standard error only; its findings are fatal, so the
-//    status and the output of the process show them.)
-// 3. Leak detection is on at every exit, except in a process that cannot
-//    run it: the leak check stops the process's threads from a helper task
-//    it clones, found through /proc/<pid>/task. A process without that
-//    entry or without room for another process (RLIMIT_NPROC 0, as a test
-//    of a failing fork sets it) would only get a report of the checker's
-//    own failure; it runs with every other check on.
+//    directory is not empty, so a finding in a process whose status no test
+//    looks at fails the run too. (GCC's UndefinedBehaviorSanitizer runtime
+//    writes to standard error only; its findings are fatal, so the status
+//    and the output of the process show them.)
+// 3. Leak detection is on at every exit, except where it cannot run: it
+//    stops the threads from a helper task that it clones, found through
+//    /proc/<pid>/task. A process without that entry or without room for
+//    another process (RLIMIT_NPROC 0, as a test of a failing fork sets it)
+//    runs with every other check on.
 // The hooks run before the runtimes are set up, so they call nothing that
 // the runtimes intercept (this file is built without instrumentation).
-// Options in ASAN_OPTIONS / UBSAN_OPTIONS / LSAN_OPTIONS still override these.
 #include <sys/resource.h>
 #include <unistd.h>
 
