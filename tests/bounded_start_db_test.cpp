@@ -16,7 +16,6 @@
 #include "harness/accounts.h"
 #include "env/constants.h"
 #include "harness/fake_dpkg_query.h"
-#include "harness/stalled_server.h"
 #include "harness/tool_fixture.h"
 
 namespace fs = std::filesystem;

@@ -13,7 +13,6 @@
 #include "db/socket_discovery.h"
 #include "env/constants.h"
 #include "env/messages.h"
-#include "harness/stalled_server.h"
 #include "harness/tool_fixture.h"
 
 namespace {
