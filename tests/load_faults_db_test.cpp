@@ -4,8 +4,7 @@
 // exactly the old one, and nothing the runs started is left running.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <dirent.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -16,6 +15,8 @@
 #include "harness/components_table.h"
 #include "harness/fake_dpkg_query.h"
 #include "harness/tool_fixture.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -30,11 +31,14 @@ std::string versionOf(int generation, const std::string& package) {
 }
 
 // The rows an update run writes when every package is installed in the
-// version of `generation`.
+// version of `generation`; generation 0 is the old table, all "old".
 Rows rowsOf(int generation) {
     Rows rows;
     for (const auto& c : registeredComponents())
-        rows[c.name] = *c.debianPackage ? versionOf(generation, c.debianPackage) : "not_installed";
+        rows[c.name] = generation == 0    ? "old"
+                       : *c.debianPackage ? versionOf(generation, c.debianPackage)
+                                          : "not_installed";
+    if (generation == 0) return rows;
     rows["mysql"] = versionOf(generation, "mysql-server");
     rows["php"] = versionOf(generation, "libapache2-mod-php4");
     rows["drweb"] = versionOf(generation, "drweb-daemon");
@@ -51,13 +55,7 @@ protected:
 
     void writeOldTable() {
         db.exec("DELETE FROM Components");
-        for (const auto& c : registeredComponents())
-            db.exec("INSERT INTO Components VALUES (" + db.root().quote(c.name) + ", 'old')");
-    }
-    static Rows oldRows() {
-        Rows rows;
-        for (const auto& c : registeredComponents()) rows[c.name] = "old";
-        return rows;
+        for (const auto& row : rowsOf(0)) db.exec("INSERT INTO Components VALUES ('" + row.first + "', 'old')");
     }
 
     // The dpkg-query stand-in: logs its parent (the run that asked) with
@@ -80,12 +78,13 @@ protected:
         for (const char* package : RULE_PACKAGES) records += installedRecord(package, versionOf(generation, package));
         sandbox.writeFile(recordsFile(), records);
     }
-    std::string runLog() const { return sandbox.root() + "/dpkg-query.runs"; }
-    std::string recordsFile() const { return sandbox.root() + "/dpkg-query.records"; }
     std::string file(const std::string& name) const { return sandbox.root() + "/" + name; }
+    std::string runLog() const { return file("dpkg-query.runs"); }
+    std::string recordsFile() const { return file("dpkg-query.records"); }
     // Where the streams of the i-th of several runs at once go.
     std::string outOf(int i) const { return file(std::to_string(i) + ".out"); }
     std::string errOf(int i) const { return file(std::to_string(i) + ".err"); }
+    void touch(const std::string& name) const { std::fclose(std::fopen(file(name).c_str(), "w")); }
 
     // The run (parent pid) of every dpkg-query so far, in order.
     std::vector<pid_t> askingRuns() const {
@@ -102,29 +101,23 @@ protected:
         std::vector<pid_t> found;
         for (int tries = 0; tries < patienceTenths; ++tries) {
             found.clear();
-            if (DIR* proc = opendir("/proc")) {
-                while (dirent* entry = readdir(proc)) {
-                    const long pid = std::strtol(entry->d_name, nullptr, 10);
-                    if (pid <= 0) continue;
-                    if (readWholeFile("/proc/" + std::string(entry->d_name) + "/mountinfo").find(sandbox.root()) !=
-                        std::string::npos)
-                        found.push_back(static_cast<pid_t>(pid));
-                }
-                closedir(proc);
+            for (const auto& entry : fs::directory_iterator("/proc")) {
+                const std::string name = entry.path().filename();
+                if (name.find_first_not_of("0123456789") == std::string::npos &&
+                    readWholeFile("/proc/" + name + "/mountinfo").find(sandbox.root()) != std::string::npos)
+                    found.push_back(static_cast<pid_t>(std::stol(name)));
             }
             if (found.empty()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         return found;
     }
-
 };
 
 TEST_F(LoadAndFaults, TwentyRunsStartedAtOnceTakeTurnsAndLeaveTheCompleteTable) {
     // The first question waits until some run has ended: one that found
     // the lock taken, since the holder cannot have ended yet.
-    const std::string go = file("go");
-    installDpkgQuery("while [ ! -e '" + go + "' ]; do sleep 0.01; done\n");
+    installDpkgQuery("while [ ! -e '" + file("go") + "' ]; do sleep 0.01; done\n");
     setGeneration(1);
     std::vector<int> runs;
     for (int i = 0; i < 20; ++i)
@@ -135,7 +128,7 @@ TEST_F(LoadAndFaults, TwentyRunsStartedAtOnceTakeTurnsAndLeaveTheCompleteTable) 
         for (int run : runs)
             if (hasEnded(run)) endedEarly.insert(run);
     }
-    std::fclose(std::fopen(go.c_str(), "w"));
+    touch("go");
     EXPECT_FALSE(endedEarly.empty()) << "no run found the lock taken";
     for (int i = 0; i < 20; ++i) {
         Outcome r = collectChild(runs[i], outOf(i), errOf(i));
@@ -163,7 +156,7 @@ TEST_F(LoadAndFaults, TwentyRunsStartedAtOnceTakeTurnsAndLeaveTheCompleteTable) 
 TEST_F(LoadAndFaults, HundredVersionPrintsWhileRunsWritePrintWholeRows) {
     installDpkgQuery("");
     std::map<std::string, std::set<std::string>> written;  // every version a row has had
-    for (const auto& row : oldRows()) written[row.first].insert(row.second);
+    for (const auto& row : rowsOf(0)) written[row.first].insert(row.second);
     int generation = 0;
     int writer = -1;
     const std::string wout = file("writer.out"), werr = file("writer.err");
@@ -209,26 +202,23 @@ TEST_F(LoadAndFaults, HundredVersionPrintsWhileRunsWritePrintWholeRows) {
     EXPECT_EQ(processesInSandbox(), std::vector<pid_t>{});
 }
 
-// Faults while the components are asked; the run either writes the whole
-// new set or nothing.
-struct Fault {
-    const char* what;
-    std::string before;     // shell text dpkg-query runs before its records
-    std::size_t filler;     // bytes of other records before the real ones
-    bool killConnection;    // the server ends the tool's sessions meanwhile
-    int status;
-    bool newTable;          // else the old one is kept
-};
-
+// Faults while the components are asked: a run that succeeds writes the
+// whole new set, one that fails nothing.
 TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
     const std::string go = file("go"), running = file("running");
-    const Fault faults[] = {
+    const struct {
+        const char* what;
+        std::string before;   // shell text dpkg-query runs before its records
+        std::size_t filler;   // bytes of other records before the real ones
+        bool killConnection;  // the server ends the tool's sessions meanwhile
+        int status;
+    } faults[] = {
         {"connection killed by the server",
-         "touch '" + running + "'\nwhile [ ! -e '" + go + "' ]; do sleep 0.05; done\n", 0, true, 1, false},
-        {"16 MiB of output before the records", "", 16u << 20, false, 0, true},
-        {"32 MiB on standard error", "head -c 33554432 /dev/zero | tr '\\000' e >&2\n", 0, false, 0, true},
+         "touch '" + running + "'\nwhile [ ! -e '" + go + "' ]; do sleep 0.05; done\n", 0, true, 1},
+        {"16 MiB of output before the records", "", 16u << 20, false, 0},
+        {"32 MiB on standard error", "head -c 33554432 /dev/zero | tr '\\000' e >&2\n", 0, false, 0},
     };
-    for (const Fault& f : faults) {
+    for (const auto& f : faults) {
         SCOPED_TRACE(f.what);
         writeOldTable();
         std::remove(go.c_str());
@@ -245,7 +235,7 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
                                            "AND db = " + db.root().quote(db.name()));
             EXPECT_FALSE(sessions.empty());
             for (const DbRow& id : sessions) db.exec("KILL CONNECTION " + id[0].value_or(""));
-            std::fclose(std::fopen(go.c_str(), "w"));
+            touch("go");
         }
         Outcome r = collectChild(tool, file("t.out"), file("t.err"));
         EXPECT_EQ(r.status, f.status) << r.err;
@@ -256,7 +246,7 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
             EXPECT_EQ(r.out, r.err);
         }
         EXPECT_EQ(askingRuns().size(), 4u);
-        EXPECT_EQ(componentRows(db), f.newTable ? rowsOf(1) : oldRows());
+        EXPECT_EQ(componentRows(db), rowsOf(f.status == 0 ? 1 : 0));
         EXPECT_EQ(processesInSandbox(), std::vector<pid_t>{});
     }
 }
