@@ -76,68 +76,29 @@ protected:
     const std::string marker = "mk" + db.name();
 };
 
+// Readers share one result buffer, cut to its size, and leave a connection
+// they are given open; a caller's statement is sent whole, however long.
 TEST_F(ParamStore, ReadersFindValuesEmptyRowsAndLiteralKeys) {
     db.exec("INSERT INTO misc VALUES ('cf_instance_type', 'j2ee'), ('nullval', NULL), ('a''b', 'quoted'), "
-            "('a', 'plain'), ('b\\\\', 'backslash')");
+            "('a', 'plain'), ('b\\\\', 'backslash'), ('long', REPEAT('v', 5000))");
     db.exec("INSERT INTO domains (id, name, htype) VALUES (5, 'example.test', 'vrt_hst')");
     Outcome r = inside([] {
         for (const char* param : {"cf_instance_type", "missing", "nullval", "a'b", "x' or '1'='1", "b\\", "a\\"})
             std::printf("%s=%s\n", param, shown(get_misc_param(param, nullptr)).c_str());
         print({shown(get_dom_htype("5", nullptr)), shown(get_value_by_key("5", "domains", "id", "name", nullptr))});
+        MYSQL* connection = connectOrDie();
+        const char* first = get_misc_param("a", connection);
+        const std::string copy = shown(first);
+        const char* second = get_misc_param("a'b", connection);
+        print({copy, shown(first == second), shown(first), shown(mysql_ping(connection))});
+        const std::string whole = "select '" + std::string(5000, 'w') + "'";
+        const bool cut = shown(query_single_value(whole.c_str(), nullptr)) == "[" + std::string(4095, 'w') + "]";
+        print({shown(std::strlen(get_misc_param("long", nullptr))), shown(cut)});
     });
     EXPECT_EQ(r.out,
               "cf_instance_type=[j2ee]\nmissing=[]\nnullval=[]\na'b=[quoted]\nx' or '1'='1=[]\nb\\=[backslash]\n"
-              "a\\=[]\n[vrt_hst] [example.test]\n");
+              "a\\=[]\n[vrt_hst] [example.test]\n[plain] 1 [quoted] 0\n4095 1\n");
     EXPECT_EQ(r.err, "");
-}
-
-TEST_F(ParamStore, ReadersShareOneBufferAndLeaveTheConnectionOpen) {
-    db.exec("INSERT INTO misc VALUES ('first', 'one'), ('second', 'two')");
-    Outcome r = inside([] {
-        MYSQL* connection = connectOrDie();
-        const char* first = get_misc_param("first", connection);
-        const std::string copy = shown(first);
-        const char* second = get_misc_param("second", connection);
-        print({copy, shown(first == second), shown(first), shown(mysql_ping(connection))});
-    });
-    EXPECT_EQ(r.out, "[one] 1 [two] 0\n");
-}
-
-TEST_F(ParamStore, ReaderFailuresAreReportedWithTheStatement) {
-    db.exec("INSERT INTO misc VALUES ('a', 'plain')");
-    Outcome r = inside([] {
-        print({shown(query_single_value("select nosuch from misc where param='a'", nullptr)),
-               shown(query_single_value("set @x = 1", nullptr)),
-               shown(get_value_by_key("a", "misc; drop table misc", "param", "val", nullptr))});
-    });
-    const std::string messages =
-        "verstally: Unable to query parameter by query select nosuch from misc where param='a': Unknown column "
-        "'nosuch' in 'SELECT'\n"
-        "verstally: Unable to query parameter by query set @x = 1: the statement returned no result set\n"
-        "verstally: Unable to query parameter: 'misc; drop table misc' is not a table or column name\n";
-    EXPECT_EQ(r.err, messages);
-    EXPECT_EQ(r.out, messages + "<none> <none> <none>\n");
-    EXPECT_EQ(db.scalar("SELECT count(*) FROM misc"), "1");
-}
-
-// Values are cut to the buffer; a statement that the routine builds is
-// refused when it would not fit, a caller's statement is sent whole.
-TEST_F(ParamStore, LongValuesAreCutLongStatementsRefused) {
-    db.exec("INSERT INTO misc VALUES ('long', REPEAT('v', 5000))");
-    Outcome r = inside([] {
-        const std::string value = shown(query_single_value(("select '" + std::string(5000, 'w') + "'").c_str(), nullptr));
-        print({shown(std::strlen(get_misc_param("long", nullptr))), shown(value == "[" + std::string(4095, 'w') + "]")});
-        print({shown(get_misc_param(std::string(4100, 'k').c_str(), nullptr)),
-               shown(put_misc_param("p", std::string(5000, 'v').c_str(), nullptr)),
-               // 2100 quotes fit the buffer as they are, not once escaped.
-               shown(put_parameter(std::string(2100, '\'').c_str(), "q", "v", nullptr))});
-    });
-    const std::string notSent = ": the statement would exceed 4095 characters and was not sent\n";
-    EXPECT_EQ(r.out, "4095 1\nverstally: Unable to query val from misc" + notSent +
-                         "verstally: Unable to put parameter p into misc" + notSent +
-                         "verstally: Unable to put parameter q into Parameters" + notSent + "<none> -1 -1\n");
-    EXPECT_EQ(db.scalar("SELECT count(*) FROM Parameters"), "0");
-    EXPECT_EQ(db.query("SELECT param FROM misc"), std::vector<DbRow>{{"long"}});
 }
 
 TEST_F(ParamStore, WritersStoreReplaceAndDelete) {
@@ -415,7 +376,7 @@ TEST_F(DomainQueries, IdsThatAreNoDecimalNumberOfTheColumnAreRefused) {
     EXPECT_EQ(db.scalar("SELECT status FROM domains WHERE id = 1"), "3");
 }
 
-TEST_F(DomainQueries, ServerErrorsGiveEachRoutinesText) {
+TEST_F(DomainQueries, FailuresGiveEachRoutinesText) {
     // The www. records are there, the subdomains are not.
     db.exec("DROP TABLE subdomains");
     Outcome r = inside([] { print({shown(has_www_prefix("1"))}); });
@@ -424,6 +385,7 @@ TEST_F(DomainQueries, ServerErrorsGiveEachRoutinesText) {
                               "clients"})
         db.exec(std::string("DROP TABLE ") + table);
     const std::string longName(5000, 'l');
+    const std::string notSent = ": the statement would exceed 4095 characters and was not sent";
     const struct {
         std::function<std::string()> call;
         std::string message, result;
@@ -442,15 +404,34 @@ TEST_F(DomainQueries, ServerErrorsGiveEachRoutinesText) {
         {[] { return shown(frontpage_enabled("example.test", 0)); },
          "query frontpage status: " + missingTable("hosting"), "0"},
         {[] { return shown(get_dom_email("1")); }, "define clients email: " + missingTable("clients"), "<none>"},
-        {[&] { return shown(get_dom_limit("1", longName.c_str())); },
-         "query domain limit " + longName + ": the statement would exceed 4095 characters and was not sent", "<none>"},
+        {[&] { return shown(get_dom_limit("1", longName.c_str())); }, "query domain limit " + longName + notSent,
+         "<none>"},
+        {[] { return shown(get_misc_param(std::string(4100, 'k').c_str(), nullptr)); }, "query val from misc" + notSent,
+         "<none>"},
+        {[] { return shown(put_misc_param("p", std::string(5000, 'v').c_str(), nullptr)); },
+         "put parameter p into misc" + notSent, "-1"},
+        // 2100 quotes fit the buffer as they are, not once escaped.
+        {[] { return shown(put_parameter(std::string(2100, '\'').c_str(), "q", "v", nullptr)); },
+         "put parameter q into Parameters" + notSent, "-1"},
+        {[] { return shown(query_single_value("select nosuch from misc where param='a'", nullptr)); },
+         "query parameter by query select nosuch from misc where param='a': Unknown column 'nosuch' in 'SELECT'",
+         "<none>"},
+        {[] { return shown(query_single_value("set @x = 1", nullptr)); },
+         "query parameter by query set @x = 1: the statement returned no result set", "<none>"},
+        {[] { return shown(get_value_by_key("a", "misc; drop table misc", "param", "val", nullptr)); },
+         "query parameter: 'misc; drop table misc' is not a table or column name", "<none>"},
     };
     r = inside([&] {
         for (const auto& c : cases) std::printf("%s\n", c.call().c_str());
     });
-    std::string expected;
-    for (const auto& c : cases) expected += "verstally: Unable to " + c.message + "\n" + c.result + "\n";
+    std::string messages, expected;
+    for (const auto& c : cases) {
+        messages += "verstally: Unable to " + c.message + "\n";
+        expected += "verstally: Unable to " + c.message + "\n" + c.result + "\n";
+    }
+    EXPECT_EQ(r.err, messages);
     EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(db.query("SELECT param FROM misc"), std::vector<DbRow>{{"admin_email"}});
 
     db.exec("DROP TABLE domains");
     r = inside([] {
