@@ -112,74 +112,64 @@ TEST_F(BoundedStart, StalledServerIsGivenUpAfterTheConnectionBound) {
 }
 
 const StartCase kCases[] = {
-    {"ConfigurationIsFifo",
-     [](BoundedStart& t, ToolRun& run) {
-         t.fifoAt("/etc/zev/zev.conf");
-         run.args = {"samba"};
-         return Expect{1, "verstally: Error: PRODUCT_ROOT_D not defined\n"};
-     }},
-    {"PasswordFileIsFifo",
-     [](BoundedStart& t, ToolRun& run) {
-         t.fifoAt(ADMIN_PASSWORD_FILE);
-         run.args = {"samba"};
-         return Expect{1, "verstally: db_connect: Unable to read admin password file /etc/zev/.zev.shadow: Invalid "
-                          "argument\nverstally: Unable to connect to the mysql database\n\nSystem error 22: Invalid argument\n"};
-     }},
+    {"ConfigurationIsFifo", [](BoundedStart& t, ToolRun& run) {
+        t.fifoAt("/etc/zev/zev.conf");
+        run.args = {"samba"};
+        return Expect{1, "verstally: Error: PRODUCT_ROOT_D not defined\n"};
+    }},
+    {"PasswordFileIsFifo", [](BoundedStart& t, ToolRun& run) {
+        t.fifoAt(ADMIN_PASSWORD_FILE);
+        run.args = {"samba"};
+        return Expect{1, "verstally: db_connect: Unable to read admin password file /etc/zev/.zev.shadow: Invalid "
+                         "argument\nverstally: Unable to connect to the mysql database\n\nSystem error 22: "
+                         "Invalid argument\n"};
+    }},
     // my.cnf is read only while MYSQL_UNIX_PORT is unset: these go over TCP.
-    {"MyCnfIsFifo",
-     [](BoundedStart& t, ToolRun& run) {
-         t.fifoAt("/etc/my.cnf");
-         return lookUpSambaOverTcp(t, run);
-     }},
-    {"MyCnfIsLinkToDevZero",
-     [](BoundedStart& t, ToolRun& run) {
-         t.sandbox.symlink("/dev/zero", "/etc/my.cnf");
-         return lookUpSambaOverTcp(t, run);
-     }},
+    {"MyCnfIsFifo", [](BoundedStart& t, ToolRun& run) {
+        t.fifoAt("/etc/my.cnf");
+        return lookUpSambaOverTcp(t, run);
+    }},
+    {"MyCnfIsLinkToDevZero", [](BoundedStart& t, ToolRun& run) {
+        t.sandbox.symlink("/dev/zero", "/etc/my.cnf");
+        return lookUpSambaOverTcp(t, run);
+    }},
     // An overlong line that begins with a NUL byte is dropped whole: its
     // tail must not pass for a [mysqld] section naming a dead socket.
-    {"MyCnfLineOfNulBytesIsOneLine",
-     [](BoundedStart& t, ToolRun& run) {
-         t.sandbox.writeFile("/etc/my.cnf", std::string(4095, '\0') + "[mysqld]\nsocket=" + t.dead.socketPath() + "\n");
-         t.sandbox.symlink(databaseFacts().socket, "/var/lib/mysql/mysql.sock");
-         run.args = {"samba"};
-         run.env = {{"ZEV_DB_NAME", t.db.name()}};
-         return Expect{0, "samba:3.0\n"};
-     }},
+    {"MyCnfLineOfNulBytesIsOneLine", [](BoundedStart& t, ToolRun& run) {
+        t.sandbox.writeFile("/etc/my.cnf", std::string(4095, '\0') + "[mysqld]\nsocket=" + t.dead.socketPath() + "\n");
+        t.sandbox.symlink(databaseFacts().socket, "/var/lib/mysql/mysql.sock");
+        run.args = {"samba"};
+        run.env = {{"ZEV_DB_NAME", t.db.name()}};
+        return Expect{0, "samba:3.0\n"};
+    }},
     // The identity file is read only in container mode.
-    {"IdentityFileIsFifo",
-     [](BoundedStart& t, ToolRun& run) {
-         t.sandbox.symlink("127.0.0.1", "/etc/zev/qv_mode");
-         t.fifoAt("/proc/qv/veinfo");
-         return lookUpSambaOverTcp(t, run);
-     }},
-    {"SemaphoreFileIsFifo",
-     [](BoundedStart& t, ToolRun&) {
-         t.fifoAt(t.semFile());
-         return Expect{1, "verstally: failed to open semaphore file " + t.semFile() + ": Invalid argument\n"};
-     }},
-    {"SemaphoreFileIsLink",
-     [](BoundedStart& t, ToolRun&) {
-         t.sandbox.symlink(t.planted(), t.semFile());
-         return Expect{1, "verstally: failed to open semaphore file " + t.semFile() +
-                              ": Too many levels of symbolic links\n"};
-     }},
-    {"SemaphoreDirectoryIsLink",
-     [](BoundedStart& t, ToolRun&) {
-         t.sandbox.makeDir(t.sandbox.root() + "/var-elsewhere");
-         t.sandbox.symlink(t.sandbox.root() + "/var-elsewhere", t.sandbox.productRoot() + "/var");
-         return Expect{0, ""};
-     }},
-    {"DirtyFlagIsFifo",
-     [](BoundedStart& t, ToolRun& run) {
-         t.fifoAt(t.flagFile());
-         return dirtyFlagAsRoot(t, run, EINVAL);
-     }},
-    {"DirtyFlagIsLink",
-     [](BoundedStart& t, ToolRun& run) {
-         t.sandbox.symlink(t.planted(), t.flagFile());
-         return dirtyFlagAsRoot(t, run, ELOOP);
-     }},
+    {"IdentityFileIsFifo", [](BoundedStart& t, ToolRun& run) {
+        t.sandbox.symlink("127.0.0.1", "/etc/zev/qv_mode");
+        t.fifoAt("/proc/qv/veinfo");
+        return lookUpSambaOverTcp(t, run);
+    }},
+    {"SemaphoreFileIsFifo", [](BoundedStart& t, ToolRun&) {
+        t.fifoAt(t.semFile());
+        return Expect{1, "verstally: failed to open semaphore file " + t.semFile() + ": Invalid argument\n"};
+    }},
+    {"SemaphoreFileIsLink", [](BoundedStart& t, ToolRun&) {
+        t.sandbox.symlink(t.planted(), t.semFile());
+        return Expect{1, "verstally: failed to open semaphore file " + t.semFile() +
+                             ": Too many levels of symbolic links\n"};
+    }},
+    {"SemaphoreDirectoryIsLink", [](BoundedStart& t, ToolRun&) {
+        t.sandbox.makeDir(t.sandbox.root() + "/var-elsewhere");
+        t.sandbox.symlink(t.sandbox.root() + "/var-elsewhere", t.sandbox.productRoot() + "/var");
+        return Expect{0, ""};
+    }},
+    {"DirtyFlagIsFifo", [](BoundedStart& t, ToolRun& run) {
+        t.fifoAt(t.flagFile());
+        return dirtyFlagAsRoot(t, run, EINVAL);
+    }},
+    {"DirtyFlagIsLink", [](BoundedStart& t, ToolRun& run) {
+        t.sandbox.symlink(t.planted(), t.flagFile());
+        return dirtyFlagAsRoot(t, run, ELOOP);
+    }},
 };
 
 TEST_P(BoundedStart, EndsWithItsOwnOutcome) {

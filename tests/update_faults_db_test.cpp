@@ -57,7 +57,8 @@ TEST_F(UpdateFaults, OnlyDpkgQuerysOwnAnswerOrItsAbsenceReplacesVersions) {
 }
 
 TEST_F(UpdateFaults, UndecodableVersionsAreStoredWithQuestionMarks) {
-    FakeDpkgQuery dpkg(sandbox, installedRecord("bind9", "1:9\xff.2") + installedRecord("samba", "caf\xc3\xa9\xed\xa0\x80"));
+    FakeDpkgQuery dpkg(sandbox,
+                       installedRecord("bind9", "1:9\xff.2") + installedRecord("samba", "caf\xc3\xa9\xed\xa0\x80"));
     sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\nprintf 'Version: 5\\300\\257.0\\n'\n", 0755);
     for (const char* charset : {"utf8mb4", "latin1"}) {
         SCOPED_TRACE(charset);
