@@ -128,53 +128,42 @@ TEST(ContainerMode, WithoutLinkOnlyRunModeThreeSavesTheHost) {
     }
 }
 
-TEST(SocketDiscovery, FirstSocketLineOfServerSectionCounts) {
+// The first socket line of my.cnf's server section, else the fallbacks in
+// order, unless MYSQL_UNIX_PORT is set: only a socket counts.
+TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
     SKIP_UNLESS_ROOT();
     DeadServer a, b;
-    const std::string A = a.socketPath(), B = b.socketPath();
+    const std::string A = a.socketPath(), B = b.socketPath(), lib = "/var/lib/mysql/mysql.sock", tmp = "/tmp/mysql.sock";
     struct Case {
-        std::string conf;
+        std::string conf, libSocket, tmpSocket;  // fallbacks "": plain files
+        std::map<std::string, std::string> env;
         std::string expected;
     } cases[] = {
         {"[client]\nsocket=" + B + "\n[mysqld]\n  # socket=" + B + "\n; x\n\n datadir=/x\n  socket = " + A +
-             " trailing\n",
-         A},
-        {"[mysqld]\nsocket_path\t=\t" + A + "\n", A},               // a longer option name is taken too
-        {"[mysqld_safe]\nsocket=" + B + "\n[mysqld]\nsocket=" + A, A},  // last line without newline
-        {"[mysqld]\n[client]\nsocket=" + A + "\n", "<none>"},        // the section has ended
-        {"[mysqld]\nsocket " + A + "\nsocket=" + B + "\n", "<none>"},  // no "=": reading stops
-        {"[mysqld]\nsocket=   \nsocket=" + B + "\n", "<none>"},       // nothing after "="
-        {"[mysqld]\nsocket=/etc/hostname\nsocket=" + B + "\n", "<none>"},  // not a socket: only the first counts
+             " trailing\n", "", "", {}, A},
+        {"[mysqld]\nsocket_path\t=\t" + A + "\n", "", "", {}, A},  // a longer option name is taken too
+        {"[mysqld_safe]\nsocket=" + B + "\n[mysqld]\nsocket=" + A, "", "", {}, A},  // last line without newline
+        {"[mysqld]\n[client]\nsocket=" + A + "\n", "", "", {}, "<none>"},  // the section has ended
+        {"[mysqld]\nsocket " + A + "\nsocket=" + B + "\n", "", "", {}, "<none>"},  // no "=": reading stops
+        {"[mysqld]\nsocket=   \nsocket=" + B + "\n", "", "", {}, "<none>"},  // nothing after "="
+        {"[mysqld]\nsocket=/etc/hostname\nsocket=" + B + "\n", "", "", {}, "<none>"},  // only the first counts
         // The rest of an over-long line is not a line of its own.
-        {"[mysqld]\n#" + std::string(4094, 'x') + "socket=" + A + "\n", "<none>"},
+        {"[mysqld]\n#" + std::string(4094, 'x') + "socket=" + A + "\n", "", "", {}, "<none>"},
+        {"", A, B, {}, lib},
+        {"", A, B, {{"MYSQL_UNIX_PORT", ""}}, lib},
+        {"", A, B, {{"MYSQL_UNIX_PORT", "/x.sock"}}, "<none>"},
+        {"", "", B, {}, tmp},
+        {"", "", "", {}, "<none>"},
     };
     for (const Case& c : cases) {
         Sandbox sandbox;
-        sandbox.writeFile("/etc/my.cnf", c.conf);
-        sandbox.writeFile("/var/lib/mysql/mysql.sock", "a plain file");  // no fallback either
-        EXPECT_EQ(connectIn(sandbox, {}, false).out, c.expected + "\n") << c.conf.substr(0, 200);
+        if (!c.conf.empty()) sandbox.writeFile("/etc/my.cnf", c.conf);
+        if (c.libSocket.empty()) sandbox.writeFile(lib, "a plain file");
+        else sandbox.symlink(c.libSocket, lib);
+        if (c.tmpSocket.empty()) sandbox.writeFile(tmp, "");
+        else sandbox.symlink(c.tmpSocket, tmp);
+        EXPECT_EQ(connectIn(sandbox, c.env, false).out, c.expected + "\n") << c.conf.substr(0, 200);
     }
-}
-
-TEST(SocketDiscovery, FallbacksInOrderAndUnixPortVariable) {
-    SKIP_UNLESS_ROOT();
-    DeadServer a, b;
-    Sandbox both;
-    both.symlink(a.socketPath(), "/var/lib/mysql/mysql.sock");
-    both.symlink(b.socketPath(), "/tmp/mysql.sock");
-    EXPECT_EQ(connectIn(both, {}, false).out, "/var/lib/mysql/mysql.sock\n");
-    EXPECT_EQ(connectIn(both, {{"MYSQL_UNIX_PORT", ""}}, false).out, "/var/lib/mysql/mysql.sock\n");
-    EXPECT_EQ(connectIn(both, {{"MYSQL_UNIX_PORT", "/x.sock"}}, false).out, "<none>\n");
-
-    Sandbox second;
-    second.writeFile("/var/lib/mysql/mysql.sock", "");
-    second.symlink(b.socketPath(), "/tmp/mysql.sock");
-    EXPECT_EQ(connectIn(second, {}, false).out, "/tmp/mysql.sock\n");
-
-    Sandbox nothing;
-    nothing.writeFile("/var/lib/mysql/mysql.sock", "");
-    nothing.writeFile("/tmp/mysql.sock", "");
-    EXPECT_EQ(connectIn(nothing, {}, false).out, "<none>\n");
 }
 
 class DbConnect : public LibraryWithDatabase {

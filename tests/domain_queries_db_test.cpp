@@ -134,7 +134,7 @@ TEST_F(ParamStore, SetIdsAreEscaped) {
     EXPECT_EQ(db.statementsMentioning("0\\' or \\'1\\'=\\'1").size(), 1u);
 }
 
-TEST_F(DomainQueries, ValueReadersAnswerOrGiveEmptyForNoRow) {
+TEST_F(DomainQueries, ReadersAnswerOrGiveEmptyForNoRow) {
     Outcome r = inside([] {
         print({shown(get_ip_address("1")), shown(get_ip_address("99"))});
         const char* ip = get_ip_address("2");
@@ -144,34 +144,36 @@ TEST_F(DomainQueries, ValueReadersAnswerOrGiveEmptyForNoRow) {
                shown(get_dom_limit("1", "max_box")), shown(get_dom_limit("1", "max_db"))});
         // Each routine has a buffer of its own.
         print({shown(ip), shown(std::strlen(get_dom_param("1", "long")))});
-    });
-    EXPECT_EQ(r.out, "[192.0.2.10] []\n[on] [] [] [500] [] [enabled] [] [25] []\n[192.0.2.20] 4095\n");
-    EXPECT_EQ(r.err, "");
-}
-
-TEST_F(DomainQueries, EmailFallsBackToTheAdminAddress) {
-    const auto emails = [] {
+        // A client without an address has the admin's.
         print({shown(get_dom_email("1")), shown(get_dom_email("2")), shown(get_dom_email("3")),
                shown(get_dom_email("99"))});
-    };
-    EXPECT_EQ(inside(emails).out, "[owner@example.test] [admin@panel.test] [admin@panel.test] [admin@panel.test]\n");
-    db.exec("UPDATE misc SET val = '' WHERE param = 'admin_email'");
-    Outcome r = inside([] { print({shown(get_dom_email("1")), shown(get_dom_email("2"))}); });
-    EXPECT_EQ(r.out, "verstally: Unable to define admin email\n[owner@example.test] <none>\n");
-    EXPECT_EQ(r.err, "verstally: Unable to define admin email\n");
-}
-
-TEST_F(DomainQueries, YesNoQuestions) {
-    Outcome r = inside([] {
         print({shown(has_www_prefix("1")), shown(has_www_prefix("4")), shown(has_www_prefix("5")),
                shown(has_www_prefix("99"))});
         print({shown(anon_ftp_enabled("1")), shown(anon_ftp_enabled("2")), shown(anon_ftp_enabled("3"))});
         print({shown(frontpage_enabled("example.test", 0)), shown(frontpage_enabled("example.test", 1)),
                shown(frontpage_enabled("Mixed.Case.TEST", 0)), shown(frontpage_enabled("Mixed.Case.TEST", 7)),
                shown(frontpage_enabled("www-sub.test", 0)), shown(frontpage_enabled("none.test", 0))});
+        // The id is found by the name's ASCII form.
+        print({shown(get_dom_id("example.test")), shown(get_dom_id("EXAMPLE.test")),
+               shown(get_dom_id("b\xc3\xbc" "cher.test"))});
+        // The name is lower-cased in the buffer that lowercase_copy shares.
+        const char* name = get_dom_name("mixed.case.test");
+        print({shown(name), shown(get_dom_name("none.test"))});
+        const char* lowered = lowercase_copy("\xc3\x84" "BC.Test");
+        print({shown(lowered), shown(lowered == name), shown(lowercase_copy(nullptr)),
+               shown(std::strlen(lowercase_copy(std::string(5000, 'Q').c_str())))});
     });
-    EXPECT_EQ(r.out, "1 0 0 0\n1 0 0\n1 0 0 1 0 0\n");
+    EXPECT_EQ(r.out, "[192.0.2.10] []\n[on] [] [] [500] [] [enabled] [] [25] []\n[192.0.2.20] 4095\n"
+                     "[owner@example.test] [admin@panel.test] [admin@panel.test] [admin@panel.test]\n"
+                     "1 0 0 0\n1 0 0\n1 0 0 1 0 0\n[1] [1] [3]\n"
+                     "[mixed.case.test] <none>\n[\xc3\x84" "bc.test] 1 <none> 4095\n");
     EXPECT_EQ(r.err, "");
+    EXPECT_EQ(db.statementsMentioning("name='xn--bcher-kva.test'").size(), 1u);
+
+    db.exec("UPDATE misc SET val = '' WHERE param = 'admin_email'");
+    r = inside([] { print({shown(get_dom_email("1")), shown(get_dom_email("2"))}); });
+    EXPECT_EQ(r.out, "verstally: Unable to define admin email\n[owner@example.test] <none>\n");
+    EXPECT_EQ(r.err, "verstally: Unable to define admin email\n");
 }
 
 TEST_F(DomainQueries, StatusIsReadAndSet) {
@@ -199,33 +201,15 @@ TEST_F(DomainQueries, StatusIsReadAndSet) {
               (std::vector<DbRow>{{"1", "4000000000"}, {"2", std::nullopt}, {"3", "7"}, {"4", "0"}, {"5", "0"}}));
 }
 
-TEST_F(DomainQueries, DomainIdIsFoundByItsAsciiForm) {
-    Outcome r = inside([] {
-        print({shown(get_dom_id("example.test")), shown(get_dom_id("EXAMPLE.test")),
-               shown(get_dom_id("b\xc3\xbc" "cher.test"))});
-    });
-    EXPECT_EQ(r.out, "[1] [1] [3]\n");
-    EXPECT_EQ(db.statementsMentioning("name='xn--bcher-kva.test'").size(), 1u);
-
-    // A missing domain ends the program, named as the caller gave it.
-    r = inside([] { get_dom_id("b\xc3\xbc" "cher-fehlt.test"); });
+// A missing domain ends the program, named as the caller gave it.
+TEST_F(DomainQueries, MissingDomainIdEndsTheProgram) {
+    Outcome r = inside([] { get_dom_id("b\xc3\xbc" "cher-fehlt.test"); });
     EXPECT_TRUE(r.exited && r.status == 1) << r.status;
     EXPECT_EQ(r.out, "verstally: get_dom_id(): domains record not found in DB for 'b\xc3\xbc" "cher-fehlt.test'\n");
     EXPECT_EQ(r.err, r.out);
     r = inside([] { get_dom_id((std::string(64, 'a') + ".test").c_str()); });
     EXPECT_TRUE(r.exited && r.status == 1) << r.status;
     EXPECT_EQ(r.out, "verstally: idn_toascii() failed: Invalid length\n");
-}
-
-TEST_F(DomainQueries, DomainNameIsLowerCasedInTheSharedBuffer) {
-    Outcome r = inside([] {
-        const char* name = get_dom_name("mixed.case.test");
-        print({shown(name), shown(get_dom_name("none.test"))});
-        const char* lowered = lowercase_copy("\xc3\x84" "BC.Test");
-        print({shown(lowered), shown(lowered == name), shown(lowercase_copy(nullptr)),
-               shown(std::strlen(lowercase_copy(std::string(5000, 'Q').c_str())))});
-    });
-    EXPECT_EQ(r.out, "[mixed.case.test] <none>\n[\xc3\x84" "bc.test] 1 <none> 4095\n");
 }
 
 TEST_F(DomainQueries, NextTableId) {
