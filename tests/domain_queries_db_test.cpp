@@ -3,12 +3,14 @@
 // answers, missing rows, refused arguments, failures and fatal cases, the
 // statements they send, a server that is down and the closing of the
 // private connections they open.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <thread>
 
 #include "db/component_version.h"
 #include "db/connection.h"
@@ -30,6 +32,20 @@ void print(std::initializer_list<std::string> answers) {
     std::string line;
     for (const std::string& answer : answers) line += (line.empty() ? "" : " ") + answer;
     std::printf("%s\n", line.c_str());
+}
+
+/// The number of other sessions of the admin login on the database of
+/// `own`, once closed ones have had time to leave the server's list.
+std::string otherAdminSessions(MYSQL* own) {
+    const char* others = nullptr;
+    for (int tries = 0; tries < 50; ++tries) {
+        others = query_single_value("select count(*) from information_schema.processlist where db = database() and "
+                                    "user = 'admin' and id <> connection_id()",
+                                    own);
+        if (others == nullptr || std::strcmp(others, "0") == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return shown(others);
 }
 
 /// A connection of the code under test (inside the child).
@@ -71,9 +87,6 @@ protected:
     std::string missingTable(const std::string& table) {
         return "Table '" + db.name() + "." + table + "' doesn't exist";
     }
-
-    // Text that no statement of the set-up contains.
-    const std::string marker = "mk" + db.name();
 };
 
 // Readers share one result buffer, cut to its size, and leave a connection
@@ -239,21 +252,13 @@ TEST_F(DomainQueries, StatementsAreSentAsWritten) {
         const char* name = m.c_str();
         MYSQL* connection = connectOrDie();
         unsigned status = 0;
-        get_ip_address(id);
-        get_dom_status(id, &status, connection);
-        set_dom_status(id, 5, connection);
-        get_dom_param(id, name);
-        get_dom_parameter(id, name);
-        get_dom_service_param(id, name, name);
-        get_dom_limit(id, name);
-        has_www_prefix(id);
-        anon_ftp_enabled(id);
-        frontpage_enabled(name, 0);
-        frontpage_enabled(name, 1);
-        get_dom_email(id);
-        get_dom_name(name);
-        next_table_id(name);
-        get_dom_id(name);  // last: there is no such domain
+        print({shown(get_ip_address(id)), shown(get_dom_status(id, &status, connection)),
+               shown(set_dom_status(id, 5, connection)), shown(get_dom_param(id, name)),
+               shown(get_dom_parameter(id, name)), shown(get_dom_service_param(id, name, name)),
+               shown(get_dom_limit(id, name)), shown(has_www_prefix(id)), shown(anon_ftp_enabled(id)),
+               shown(frontpage_enabled(name, 0)), shown(frontpage_enabled(name, 1)), shown(get_dom_email(id)),
+               shown(get_dom_name(name)), shown(next_table_id(name)),
+               shown(get_dom_id(name))});  // last: there is no such domain
     });
     EXPECT_EQ(r.status, 1);
     const std::vector<std::string> expected = {
@@ -291,7 +296,7 @@ TEST_F(DomainQueries, StatementsAreSentAsWritten) {
 // Over the routines of the parameter store and of the domain queries that
 // check their text arguments.
 TEST_F(DomainQueries, QuotesAndBackslashesInCheckedArgumentsSendNothing) {
-    const std::string m = marker;
+    const std::string m = "mk" + db.name();  // in no statement of the set-up
     const auto attempts = [&] {
         const char* id = m.c_str();
         print({shown(put_misc_param((m + "'").c_str(), "v", nullptr)), shown(put_misc_param(id, "x'y", nullptr)),
@@ -496,25 +501,19 @@ TEST_F(DomainQueries, ServerDownGivesTheReasonThenTheRoutinesText) {
 TEST_F(DomainQueries, PrivateConnectionsAreClosed) {
     db.exec("DROP TABLE Limits");
     Outcome r = inside([] {
-        for (int i = 0; i < 3; ++i) {
-            get_misc_param("x");
-            query_single_value("select nosuch");                // server error
-            put_misc_param("x", "1");
-            put_misc_param("x", std::string(5000, 'v').c_str());  // not sent
-            get_ip_address("1");
-            get_dom_limit("1", "max_box");                      // server error
-            get_dom_limit("1", std::string(5000, 'l').c_str());  // not sent
-            has_www_prefix("1");
-            has_www_prefix("5");
-            get_dom_email("2");
-            get_dom_id("example.test");
-            get_dom_name("none.test");
-            next_table_id("nosuch");
-            for (const char* name : {"samba", "twice", "nosuch"}) component_installed_quiet(name);
-        }
+        const std::string tooLong(5000, 'v');
+        // Answers, server errors and statements too long to be sent.
+        for (int i = 0; i < 3; ++i)
+            print({shown(get_misc_param("x")), shown(query_single_value("select nosuch")),
+                   shown(put_misc_param("x", "1")), shown(put_misc_param("x", tooLong.c_str())),
+                   shown(get_ip_address("1")), shown(get_dom_limit("1", "max_box")),
+                   shown(get_dom_limit("1", tooLong.c_str())), shown(has_www_prefix("1")), shown(has_www_prefix("5")),
+                   shown(get_dom_email("2")), shown(get_dom_id("example.test")), shown(get_dom_name("none.test")),
+                   shown(next_table_id("nosuch")), shown(component_installed_quiet("samba")),
+                   shown(component_installed_quiet("twice")), shown(component_installed_quiet("nosuch"))});
         std::fprintf(stderr, "open=%s\n", otherAdminSessions(connectOrDie()).c_str());
     });
-    EXPECT_THAT(r.err, HasSubstr("open=0\n"));
+    EXPECT_THAT(r.err, HasSubstr("open=[0]\n"));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -14,7 +13,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "db/param_store.h"
 #include "env/constants.h"
 #include "harness/sandbox.h"
 
@@ -152,20 +150,6 @@ void applyDatabaseEnv(const std::map<std::string, std::string>& env) {
     for (const char* name : {ENV_DB_HOST, ENV_DB_PORT, ENV_DB_NAME, ENV_DB_LOGIN, ENV_RUN_MODE, ENV_MYSQL_UNIX_PORT})
         unsetenv(name);
     for (const auto& entry : env) setenv(entry.first.c_str(), entry.second.c_str(), 1);
-}
-
-std::string otherAdminSessions(MYSQL* own) {
-    const char* others = nullptr;
-    // A closed connection leaves the server's list shortly after.
-    for (int tries = 0; tries < 50; ++tries) {
-        others = query_single_value(
-            "select count(*) from information_schema.processlist where db = database() and user = 'admin' and "
-            "id <> connection_id()",
-            own);
-        if (others == nullptr || std::strcmp(others, "0") == 0) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return others != nullptr ? others : "<none>";
 }
 
 DeadServer::DeadServer() {

@@ -90,11 +90,6 @@ private:
 /// the fixture's password followed by `suffix` (e.g. "\n").
 void writePasswordFile(const Sandbox& sandbox, const std::string& suffix = "");
 
-/// For library code in a child of the test: the number of other sessions
-/// of the admin login on the database of `own`, once closed ones have had
-/// time to leave the server's list; "<none>" when the question fails.
-std::string otherAdminSessions(MYSQL* own);
-
 /// Clears ZEV_DB_HOST, ZEV_DB_PORT, ZEV_DB_NAME, ZEV_DB_LOGIN, ZEV_RUN_MODE
 /// and MYSQL_UNIX_PORT, then sets the variables of `env`.
 void applyDatabaseEnv(const std::map<std::string, std::string>& env);
