@@ -466,10 +466,9 @@ TEST_F(DomainQueries, ServerDownGivesTheReasonThenTheRoutinesText) {
                                "'127.0.0.1' (";
     const std::string the = "verstally: Unable to connect to the mysql database\n";
     const std::string writer = "verstally: Unable to connect to mysql database\n";
-    struct Case {
+    const struct {
         std::function<std::string()> call;
-        std::string warning;
-        std::string result;  // printed on standard output only
+        std::string warning, result;  // the result is printed on standard output only
         int status = 0;
     } cases[] = {
         {[] { return shown(put_misc_param("p", "v")); }, writer, "-1"},
@@ -488,7 +487,7 @@ TEST_F(DomainQueries, ServerDownGivesTheReasonThenTheRoutinesText) {
         {[] { return shown(component_installed_quiet("samba")); }, "", "0"},
         {[] { return shown(get_dom_name("example.test")); }, the, "", 1},  // fatal
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         Outcome r = inside([&] { std::printf("%s", c.call().c_str()); }, dead.tcpEnv(db.name()));
         const std::string reasonLine = r.out.substr(0, r.out.find('\n') + 1);
         EXPECT_THAT(reasonLine, StartsWith(reason));

@@ -55,8 +55,7 @@ class LoadAndFaults : public ToolWithDatabase {
 protected:
     void SetUp() override {
         ToolWithDatabase::SetUp();
-        if (IsSkipped()) return;
-        writeOldTable();
+        if (!IsSkipped()) writeOldTable();
     }
 
     void writeOldTable() {
@@ -68,10 +67,8 @@ protected:
     // its own pid, runs the shell text `before`, then prints the records.
     void installDpkgQuery(const std::string& before) {
         std::remove(runLog().c_str());
-        sandbox.writeFile("/usr/bin/dpkg-query",
-                          "#!/bin/sh\necho \"$PPID $$\" >> '" + runLog() + "'\n" + before + "cat '" + recordsFile() +
-                              "'\n",
-                          0755);
+        const std::string log = "echo \"$PPID $$\" >> '" + runLog() + "'\n";
+        sandbox.writeFile("/usr/bin/dpkg-query", "#!/bin/sh\n" + log + before + "cat '" + recordsFile() + "'\n", 0755);
     }
     // Every package installed in the version of `generation`, after
     // `filler` bytes of whole records of an unknown package.
@@ -126,8 +123,7 @@ TEST_F(LoadAndFaults, TwentyRunsStartedAtOnceTakeTurnsAndLeaveTheCompleteTable) 
     installDpkgQuery("while [ ! -e '" + file("go") + "' ]; do sleep 0.01; done\n");
     setGeneration(1);
     std::vector<int> runs;
-    for (int i = 0; i < 20; ++i)
-        runs.push_back(startTool(sandbox, toolRun({}), outOf(i), errOf(i)));
+    for (int i = 0; i < 20; ++i) runs.push_back(startTool(sandbox, toolRun({}), outOf(i), errOf(i)));
     std::set<pid_t> endedEarly;
     for (int tries = 0; tries < 600 && endedEarly.empty(); ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -115,8 +115,6 @@ public:
 protected:
     int tcp_ = -1;
     int unix_ = -1;
-
-private:
     unsigned port_ = 0;
     std::string dir_;
     std::string socketPath_;
