@@ -43,7 +43,8 @@ Outcome connectIn(const Sandbox& sandbox, const std::map<std::string, std::strin
             if (connect) std::printf("fail=%s\n", message);
             return;
         }
-        if (mysql_query(db, "select database(), current_user(), @@foreign_key_checks") != 0) childFailed(mysql_error(db));
+        if (mysql_query(db, "select database(), current_user(), @@foreign_key_checks") != 0)
+            childFailed(mysql_error(db));
         MYSQL_RES* result = mysql_store_result(db);
         MYSQL_ROW row = mysql_fetch_row(result);
         std::printf("db=%s user=%s via=%s fk=%s\n", row[0], row[1], mysql_get_host_info(db), row[2]);
@@ -59,10 +60,9 @@ std::string connected(const std::string& db, const std::string& user, bool socke
 
 TEST(RunMode, OneToThreeOrUnsetElseTheProcessEnds) {
     const char* const fatal = "verstally: unrecognized ZEV_RUNMODE\n";
-    const std::pair<const char*, const char*> cases[] = {
-        {nullptr, "0"}, {"1", "1"}, {"2", "2"}, {"3", "3"}, {"0", fatal}, {"4", fatal},
-        {"", fatal},    {"3x", fatal}, {" 3", fatal}, {"-1", fatal},
-    };
+    const std::pair<const char*, const char*> cases[] = {{nullptr, "0"}, {"1", "1"},  {"2", "2"},   {"3", "3"},
+                                                         {"0", fatal},   {"4", fatal}, {"", fatal},  {"3x", fatal},
+                                                         {" 3", fatal},  {"-1", fatal}};
     for (const auto& c : cases) {
         Outcome r = captureInChild([&] {
             program_path = "/usr/local/bin/verstally";
@@ -133,7 +133,8 @@ TEST(ContainerMode, WithoutLinkOnlyRunModeThreeSavesTheHost) {
 TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
     SKIP_UNLESS_ROOT();
     DeadServer a, b;
-    const std::string A = a.socketPath(), B = b.socketPath(), lib = "/var/lib/mysql/mysql.sock", tmp = "/tmp/mysql.sock";
+    const std::string A = a.socketPath(), B = b.socketPath();
+    const std::string lib = "/var/lib/mysql/mysql.sock", tmp = "/tmp/mysql.sock";
     struct Case {
         std::string conf, libSocket, tmpSocket;  // fallbacks "": plain files
         std::map<std::string, std::string> env;
@@ -213,8 +214,7 @@ TEST_F(DbConnect, RouteIsTheSocketVariableMyCnfAFallbackOrTheHost) {
     const std::string deadSocket = dead.socketPath(), real = databaseFacts().socket;
     const std::string fallback = "/var/lib/mysql/mysql.sock", viaSocket = connected(db.name(), "admin@localhost", true);
     const std::map<std::string, std::string> name = {{"ZEV_DB_NAME", db.name()}};
-    auto noHost = db.socketEnv(), byName = db.tcpEnv();
-    noHost["ZEV_DB_HOST"] = "";
+    auto byName = db.tcpEnv();
     byName["ZEV_DB_HOST"] = "db1";
     byName["ZEV_RUN_MODE"] = "3";
     const struct {
@@ -224,7 +224,8 @@ TEST_F(DbConnect, RouteIsTheSocketVariableMyCnfAFallbackOrTheHost) {
     } cases[] = {
         {"[mysqld]\nsocket=" + deadSocket + "\n", deadSocket, "", db.socketEnv(), "<none>\n" + viaSocket},
         // An empty ZEV_DB_HOST is no host: localhost, through the socket.
-        {"[mysqld]\nsocket=" + deadSocket + "\n", deadSocket, "", noHost, "<none>\n" + viaSocket},
+        {"[mysqld]\nsocket=" + deadSocket + "\n", deadSocket, "",
+         {{"ZEV_DB_NAME", db.name()}, {"MYSQL_UNIX_PORT", real}, {"ZEV_DB_HOST", ""}}, "<none>\n" + viaSocket},
         {"[client]\nsocket = " + deadSocket + "\n\n[mysqld]\n# the server\nsocket = " + real + "\n", deadSocket, "",
          name, real + "\n" + viaSocket},
         {"[mysqld]\nsocket=/etc/zev/.zev.shadow\n", real, deadSocket, name, fallback + "\n" + viaSocket},

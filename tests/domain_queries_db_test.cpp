@@ -1,8 +1,7 @@
-// The library's database routines against the private server: the
-// parameter store, the domain queries and the component questions. Their
-// answers, missing rows, refused arguments, failures and fatal cases, the
-// statements they send, a server that is down and the closing of the
-// private connections they open.
+// The parameter store, the domain queries and the component questions
+// against the private server: answers, missing rows, refused arguments,
+// failures, fatal cases, the statements sent, a server that is down and
+// the closing of the private connections they open.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -84,9 +83,7 @@ protected:
         db.exec("INSERT INTO Components VALUES ('samba', '3.0'), ('bind', 'not_installed'), "
                 "('odd', 'not_installed+1'), ('gone', NULL), ('twice', '1'), ('twice', '2')");
     }
-    std::string missingTable(const std::string& table) {
-        return "Table '" + db.name() + "." + table + "' doesn't exist";
-    }
+    std::string missingTable(const std::string& t) { return "Table '" + db.name() + "." + t + "' doesn't exist"; }
 };
 
 // Readers share one result buffer, cut to its size, and leave a connection
@@ -121,7 +118,8 @@ TEST_F(ParamStore, WritersStoreReplaceAndDelete) {
                shown(put_dom_param("3", "dp", "dv", nullptr)), shown(put_dom_param("4", "dp", "kept", nullptr)),
                shown(put_parameter("4", "pp", "pv", nullptr)), shown(put_parameter("4", "pq", "kept", nullptr)),
                shown(delete_misc_param("p3", nullptr)), shown(delete_dom_param("3", "dp", nullptr)),
-               shown(delete_parameter("4", "pq", "other", nullptr)), shown(delete_parameter("4", "pp", nullptr, nullptr))});
+               shown(delete_parameter("4", "pq", "other", nullptr)),
+               shown(delete_parameter("4", "pp", nullptr, nullptr))});
     });
     EXPECT_EQ(r.out, "0 0 0 0 0 0 0 0 0 0 0 0\n");
     EXPECT_EQ(db.query("SELECT param, val FROM misc ORDER BY param"),
@@ -334,7 +332,8 @@ TEST_F(DomainQueries, IdsThatAreNoDecimalNumberOfTheColumnAreRefused) {
          "Unable to get status for domain with id=\"1abc\"" + no, "-1"},
         {[](MYSQL* c) { return shown(set_dom_status(" 1", 9, c)); },
          "Unable to update status for domain with id=\" 1\"" + no + ".", "-1"},
-        {[](MYSQL*) { return shown(get_dom_param("+1", "cgi")); }, "Unable to query domain parameter cgi" + no, "<none>"},
+        {[](MYSQL*) { return shown(get_dom_param("+1", "cgi")); }, "Unable to query domain parameter cgi" + no,
+         "<none>"},
         {[](MYSQL*) { return shown(get_dom_parameter("1.0", "quota")); },
          "Unable to query domain parameter quota" + no, "<none>"},
         {[](MYSQL*) { return shown(get_dom_service_param("1e0", "mail", "php")); },
@@ -462,10 +461,10 @@ TEST_F(DomainQueries, ComponentQuestionsAnswerFromTheStoredVersion) {
 // The tables below run over every routine that opens a private connection.
 TEST_F(DomainQueries, ServerDownGivesTheReasonThenTheRoutinesText) {
     DeadServer dead;
-    const std::string reason = "verstally: db_connect: failed to connect to database: Error: Can't connect to server on "
-                               "'127.0.0.1' (";
-    const std::string the = "verstally: Unable to connect to the mysql database\n";
-    const std::string writer = "verstally: Unable to connect to mysql database\n";
+    const std::string reason =
+        "verstally: db_connect: failed to connect to database: Error: Can't connect to server on '127.0.0.1' (";
+    const std::string the = "verstally: Unable to connect to the mysql database\n",
+                      writer = "verstally: Unable to connect to mysql database\n";
     const struct {
         std::function<std::string()> call;
         std::string warning, result;  // the result is printed on standard output only
@@ -475,8 +474,8 @@ TEST_F(DomainQueries, ServerDownGivesTheReasonThenTheRoutinesText) {
         {[] { return shown(delete_parameter("1", "p", nullptr)); }, writer, "-1"},
         {[] { return shown(get_misc_param("p")); }, the, "<none>"},
         {[] { return shown(query_single_value("select 1")); }, the, "<none>"},
-        {[] { return shown(get_ip_address("1")); }, "verstally: get_ip_address: Unable to connect to the mysql database\n",
-         "<none>"},
+        {[] { return shown(get_ip_address("1")); },
+         "verstally: get_ip_address: Unable to connect to the mysql database\n", "<none>"},
         {[] { return shown(get_dom_param("1", "cgi")); }, writer, "<none>"},
         {[] { return shown(get_dom_limit("1", "max_box")); }, the, "<none>"},
         {[] { return shown(has_www_prefix("1")); }, the, "-1"},

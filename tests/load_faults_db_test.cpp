@@ -162,8 +162,7 @@ TEST_F(LoadAndFaults, HundredVersionPrintsWhileRunsWritePrintWholeRows) {
         for (const auto& row : rowsOf(generation)) written[row.first].insert(row.first + ":" + row.second + "\n");
     };
     record(0);
-    int generation = 0;
-    int writer = -1;
+    int generation = 0, writer = -1;
     const std::string wout = file("writer.out"), werr = file("writer.err");
     auto nextWriter = [&] {
         setGeneration(++generation);

@@ -39,9 +39,7 @@ std::vector<std::vector<std::string>> FakeDpkgQuery::runs() const {
 
 std::vector<std::vector<std::string>> FakeDpkgQuery::askedNames() const {
     std::vector<std::vector<std::string>> result;
-    for (const auto& run : runs()) {
-        result.emplace_back(run.size() > 2 ? run.begin() + 2 : run.end(), run.end());
-    }
+    for (const auto& run : runs()) result.emplace_back(run.size() > 2 ? run.begin() + 2 : run.end(), run.end());
     return result;
 }
 
