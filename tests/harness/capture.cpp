@@ -45,8 +45,8 @@ Outcome collectChild(int pid, const std::string& outPath, const std::string& err
     Outcome result;
     int status = 0;
     pid_t waited;
-    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-    }
+    do waited = waitpid(pid, &status, 0);
+    while (waited < 0 && errno == EINTR);
     const int waitError = errno;
     result.out = readWholeFile(outPath);
     result.err = readWholeFile(errPath);

@@ -1,31 +1,27 @@
 #ifndef VERSTALLY_TESTS_HARNESS_DATABASE_H
 #define VERSTALLY_TESTS_HARNESS_DATABASE_H
 
-#include <functional>
+#include <atomic>
 #include <map>
 #include <mysql.h>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
-
-#include "harness/capture.h"
 
 class Sandbox;
 
-/// How to reach the private MariaDB server that the test run started
-/// (tests/harness/mariadb-fixture start), read from the facts file
-/// <VERSTALLY_TEST_STATE_DIR>/mariadb.facts, whose lines are
-/// "socket=<path>", "port=<n>", "pid=<n>", "login=admin", "password=<text>".
+/// How to reach a private MariaDB server that tests/harness/mariadb-fixture
+/// started: its facts file, lines "socket=<path>", "port=<n>",
+/// "password=<admin's password>" (and others).
 struct DatabaseFacts {
-    std::string socket;    // the server's unix socket (a short path)
-    unsigned port = 0;     // its TCP port on 127.0.0.1
-    long pid = 0;          // the server process
-    std::string login;     // "admin": rights on all databases
-    std::string password;  // admin's password: the password file's content
+    std::string socket;  // the server's unix socket
+    unsigned port = 0;   // its TCP port on 127.0.0.1
+    std::string password;
 };
 
-/// The facts of the running server; throws std::runtime_error when the
-/// facts file is missing (the test was run without the `mariadb` fixture).
+/// The facts of the test run's server (<VERSTALLY_TEST_STATE_DIR>/mariadb.facts);
+/// throws std::runtime_error when the test was run without the fixture.
 const DatabaseFacts& databaseFacts();
 /// The facts file of a server the fixture started elsewhere.
 DatabaseFacts readDatabaseFacts(const std::string& path);
@@ -33,10 +29,9 @@ DatabaseFacts readDatabaseFacts(const std::string& path);
 /// One result row; a NULL column is std::nullopt.
 using DbRow = std::vector<std::optional<std::string>>;
 
-/// A root connection of the test itself, through the server's socket, for
-/// setting up data and checking what the code under test did. Every failure
-/// throws std::runtime_error with the statement and the server's text.
-/// Never use one in a forked child: closing it there would end the
+/// A root connection of the test itself through the server's socket. Every
+/// failure throws std::runtime_error with the statement and the server's
+/// text. Never use one in a forked child: closing it there would end the
 /// parent's session too.
 class RootConnection {
 public:
@@ -46,9 +41,8 @@ public:
     RootConnection(const RootConnection&) = delete;
     RootConnection& operator=(const RootConnection&) = delete;
 
-    /// Runs a statement that returns no rows.
+    /// Runs a statement; its rows, if any, are dropped.
     void exec(const std::string& sql);
-    /// Runs a statement and returns all of its rows.
     std::vector<DbRow> query(const std::string& sql);
     /// First column of the first row; nullopt when there is no row or NULL.
     std::optional<std::string> scalar(const std::string& sql);
@@ -60,9 +54,9 @@ private:
     MYSQL* mysql_;
 };
 
-/// A fresh database of its own (name "vt_<pid>_<n>", so that tests running
-/// side by side cannot collide) with sql/schema.sql loaded, dropped when
-/// the object ends. Its root connection has the database selected.
+/// A fresh database of its own ("vt_<pid>_<n>": tests running side by side
+/// cannot collide) with the tables of the schema, dropped when the object
+/// ends. Its root connection has the database selected.
 class TestDatabase {
 public:
     TestDatabase();
@@ -77,15 +71,14 @@ public:
     std::vector<DbRow> query(const std::string& sql) { return root_.query(sql); }
     std::optional<std::string> scalar(const std::string& sql) { return root_.scalar(sql); }
 
-    /// Environment that sends the panel code to this database through the
-    /// server's socket: ZEV_DB_NAME and MYSQL_UNIX_PORT.
+    /// ZEV_DB_NAME and MYSQL_UNIX_PORT: the panel code reaches this
+    /// database through the server's socket.
     std::map<std::string, std::string> socketEnv() const;
     /// The same over TCP: ZEV_DB_NAME, ZEV_DB_HOST=127.0.0.1, ZEV_DB_PORT.
     std::map<std::string, std::string> tcpEnv() const;
 
-    /// Statements that sessions opened on this database sent to the server
-    /// (general log) containing `marker`, oldest first; the log queries
-    /// themselves are left out.
+    /// Statements containing `marker` that sessions opened on this database
+    /// sent (the server's general log), oldest first.
     std::vector<std::string> statementsMentioning(const std::string& marker);
 
 private:
@@ -97,28 +90,9 @@ private:
 /// the fixture's password followed by `suffix` (e.g. "\n").
 void writePasswordFile(const Sandbox& sandbox, const std::string& suffix = "");
 
-/// Runs library code in a captured child inside `sandbox`, as the program
-/// "verstally", with the database environment `env` (see applyDatabaseEnv).
-Outcome runWithDatabase(const Sandbox& sandbox, const std::map<std::string, std::string>& env,
-                        const std::function<void()>& body);
-
-/// For in-process library code: the number of other sessions of the admin
-/// login on the database of `own` (a connection of the code under test),
-/// after giving closed ones time to leave the server's list; "<none>" when
-/// the question fails.
-std::string otherAdminSessions(MYSQL* own);
-
-/// For in-process library code (inside runInSandbox): clears ZEV_DB_HOST,
-/// ZEV_DB_PORT, ZEV_DB_NAME, ZEV_DB_LOGIN, ZEV_RUN_MODE and MYSQL_UNIX_PORT,
-/// then sets the variables of `env`.
+/// Clears ZEV_DB_HOST, ZEV_DB_PORT, ZEV_DB_NAME, ZEV_DB_LOGIN, ZEV_RUN_MODE
+/// and MYSQL_UNIX_PORT, then sets the variables of `env`.
 void applyDatabaseEnv(const std::map<std::string, std::string>& env);
-
-/// A TCP socket bound (not listening) to a free port on 127.0.0.1, whose
-/// number goes to `port`; throws std::runtime_error naming `what`.
-int bindLoopbackPort(unsigned& port, const char* what);
-/// A unix socket bound (not listening) at `path` in a new directory `dir`
-/// under /var/tmp (mode 0755); throws std::runtime_error naming `what`.
-int bindUnixSocket(std::string& dir, std::string& path, const char* what);
 
 /// A server that is down: a TCP port on 127.0.0.1 and a unix socket under
 /// /var/tmp, both bound but not listening, so every connection is refused
@@ -131,18 +105,38 @@ public:
     DeadServer& operator=(const DeadServer&) = delete;
 
     unsigned port() const { return port_; }
-    /// Path of the dead socket (it is a socket file: stat says S_ISSOCK).
+    /// Path of the socket (stat says S_ISSOCK).
     const std::string& socketPath() const { return socketPath_; }
-    /// Environment for the dead port: ZEV_DB_NAME=`database`,
-    /// ZEV_DB_HOST=127.0.0.1, ZEV_DB_PORT.
+    /// ZEV_DB_NAME=`database`, ZEV_DB_HOST=127.0.0.1 and ZEV_DB_PORT.
     std::map<std::string, std::string> tcpEnv(const std::string& database = "zev") const;
+    /// ZEV_DB_NAME=`database` and MYSQL_UNIX_PORT.
+    std::map<std::string, std::string> socketEnv(const std::string& database = "zev") const;
 
-private:
+protected:
     int tcp_ = -1;
     int unix_ = -1;
     unsigned port_ = 0;
     std::string dir_;
     std::string socketPath_;
 };
+
+/// A server that stalls: both sockets listen. The unix socket never accepts,
+/// as a stopped server's does; on TCP, with `greeting` "" the kernel
+/// completes the connection and nobody answers, else each connection is
+/// accepted, sent `greeting` and then held silent.
+class StalledListener : public DeadServer {
+public:
+    explicit StalledListener(const std::string& greeting = "");
+    ~StalledListener();
+
+private:
+    std::atomic<bool> stopping_{false};
+    std::vector<int> accepted_;
+    std::thread acceptor_;
+};
+
+/// The start of a server greeting: a packet header announcing 80 bytes,
+/// then the protocol version and part of the server version, no more.
+std::string partialGreeting();
 
 #endif

@@ -1,27 +1,21 @@
 #include "harness/fake_dpkg_query.h"
 
-#include <fstream>
-
 #include "harness/capture.h"
 
 FakeDpkgQuery::FakeDpkgQuery(const Sandbox& sandbox, const std::string& records, mode_t mode,
                              const std::string& ending)
-    : logPath_(sandbox.root() + "/fake-dpkg-query.log"), recordsPath_(sandbox.root() + "/fake-dpkg-query.out") {
-    setRecords(records);
-    std::ofstream(logPath_, std::ios::trunc).close();
+    : logPath_(sandbox.root() + "/fake-dpkg-query.log") {
+    const std::string recordsPath = sandbox.root() + "/fake-dpkg-query.out";
+    sandbox.writeFile(recordsPath, records);
+    sandbox.writeFile(logPath_, "");
     // Arguments end with NUL, runs with 0x1e: a format argument holds line
     // feeds of its own.
     sandbox.writeFile("/usr/bin/dpkg-query",
                       "#!/bin/sh\n"
                       "for a in \"$@\"; do printf '%s' \"$a\"; printf '\\000'; done >> '" + logPath_ + "'\n"
                       "printf '\\036' >> '" + logPath_ + "'\n"
-                      "cat '" + recordsPath_ + "'\n" + ending + "\n",
+                      "cat '" + recordsPath + "'\n" + ending + "\n",
                       mode);
-}
-
-void FakeDpkgQuery::setRecords(const std::string& records) const {
-    std::ofstream out(recordsPath_, std::ios::binary | std::ios::trunc);
-    out << records;
 }
 
 std::vector<std::vector<std::string>> FakeDpkgQuery::runs() const {
@@ -45,9 +39,7 @@ std::vector<std::vector<std::string>> FakeDpkgQuery::runs() const {
 
 std::vector<std::vector<std::string>> FakeDpkgQuery::askedNames() const {
     std::vector<std::vector<std::string>> result;
-    for (const auto& run : runs()) {
-        result.emplace_back(run.size() > 2 ? run.begin() + 2 : run.end(), run.end());
-    }
+    for (const auto& run : runs()) result.emplace_back(run.size() > 2 ? run.begin() + 2 : run.end(), run.end());
     return result;
 }
 

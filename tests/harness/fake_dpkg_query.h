@@ -17,8 +17,6 @@ public:
     FakeDpkgQuery(const Sandbox& sandbox, const std::string& records, mode_t mode = 0755,
                   const std::string& ending = "");
 
-    /// Replaces what the next runs print (usable inside the sandbox too).
-    void setRecords(const std::string& records) const;
     /// The arguments after argv[0] of every run so far, in run order.
     std::vector<std::vector<std::string>> runs() const;
     /// The package names of every run (its arguments after the two fixed).
@@ -26,7 +24,6 @@ public:
 
 private:
     std::string logPath_;
-    std::string recordsPath_;
 };
 
 /// One dpkg-query record: name, status line and version, each on a line.

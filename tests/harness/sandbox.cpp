@@ -41,7 +41,7 @@ std::string reachableTool(const Sandbox& sandbox) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0755);
     if (fd < 0) enterFailed("create", path);
     close(fd);
-    if (mount(toolBinary().c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0) enterFailed("bind", path);
+    if (mount(VERSTALLY_TOOL_PATH, path.c_str(), nullptr, MS_BIND, nullptr) != 0) enterFailed("bind", path);
     return path;
 }
 
@@ -56,7 +56,7 @@ std::string reachableTool(const Sandbox& sandbox) {
         struct rlimit limit = {static_cast<rlim_t>(run.maxProcesses), static_cast<rlim_t>(run.maxProcesses)};
         if (setrlimit(RLIMIT_NPROC, &limit) != 0) enterFailed("process limit", "");
     }
-    const std::string binary = toolBinary();
+    const std::string binary = VERSTALLY_TOOL_PATH;
     std::string executable = binary;
     if (run.uid != 0 || run.gid != 0) {
         executable = reachableTool(sandbox);
@@ -82,8 +82,6 @@ std::string reachableTool(const Sandbox& sandbox) {
 
 }  // namespace
 
-std::string toolBinary() { return VERSTALLY_TOOL_PATH; }
-
 Sandbox::Sandbox() {
     char pattern[] = "/var/tmp/verstally-sandbox.XXXXXX";
     if (mkdtemp(pattern) == nullptr) failed(std::string("mkdtemp ") + pattern);
@@ -97,16 +95,18 @@ Sandbox::~Sandbox() {
     fs::remove_all(root_, ignored);
 }
 
-std::string Sandbox::layerPath(const std::string& realPath) const { return root_ + realPath; }
+std::string Sandbox::layerPath(const std::string& realPath) const {
+    return realPath.rfind(root_ + "/", 0) == 0 ? realPath : root_ + realPath;
+}
 
 void Sandbox::makeDir(const std::string& realPath, mode_t mode) const {
-    std::string path = realPath.rfind(root_, 0) == 0 ? realPath : layerPath(realPath);
+    const std::string path = layerPath(realPath);
     fs::create_directories(path);
     chmod(path.c_str(), mode);
 }
 
 void Sandbox::writeFile(const std::string& realPath, const std::string& content, mode_t mode) const {
-    std::string path = realPath.rfind(root_, 0) == 0 ? realPath : layerPath(realPath);
+    const std::string path = layerPath(realPath);
     fs::create_directories(fs::path(path).parent_path());
     unlink(path.c_str());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -116,7 +116,7 @@ void Sandbox::writeFile(const std::string& realPath, const std::string& content,
 }
 
 void Sandbox::symlink(const std::string& target, const std::string& realPath) const {
-    std::string path = layerPath(realPath);
+    const std::string path = layerPath(realPath);
     fs::create_directories(fs::path(path).parent_path());
     unlink(path.c_str());
     if (::symlink(target.c_str(), path.c_str()) != 0) failed("symlink " + path);
@@ -124,36 +124,17 @@ void Sandbox::symlink(const std::string& target, const std::string& realPath) co
 
 std::string Sandbox::readFile(const std::string& realPath) const { return readWholeFile(layerPath(realPath)); }
 
-bool Sandbox::exists(const std::string& realPath) const {
-    struct stat st;
-    return lstat(layerPath(realPath).c_str(), &st) == 0;
-}
-
 void Sandbox::writeProductConf(const std::string& omit, const std::string& productRoot) const {
     const std::string rootDir = productRoot.empty() ? this->productRoot() : productRoot;
     const std::pair<const char*, std::string> keys[] = {
-        {"PRODUCT_ROOT_D", rootDir},
-        {"HTTPD_VHOSTS_D", "/var/www/vhosts"},
-        {"HTTPD_CONF_D", "/etc/apache2"},
-        {"HTTPD_BIN_D", "/usr/bin"},
-        {"QMAIL_ROOT_D", "/var/qmail"},
-        {"QMAIL_MAILNAMES_D", "/var/qmail/mailnames"},
-        {"FTPD_CONF", "/etc/proftpd.conf"},
-        {"FTPD_CONF_INC", "/etc/proftpd.include"},
-        {"FTPD_BIN_D", "/usr/bin"},
-        {"NAMED_RUN_ROOT_D", "/var/named/run-root"},
-        {"WEB_STAT", "/usr/bin/webalizer"},
-        {"LOGROTATE", "/usr/sbin/logrotate"},
-        {"MYSQL_VAR_D", "/var/lib/mysql"},
-        {"MYSQL_BIN_D", "/usr/bin"},
-        {"PGSQL_BIN_D", "/usr/lib/postgresql/bin"},
-        {"PGSQL_DATA_D", "/var/lib/postgresql/data"},
-        {"MAILMAN_ROOT_D", "/usr/lib/mailman"},
-        {"MAILMAN_VAR_D", "/var/lib/mailman"},
-        {"PRODUCT_RC_D", "/etc/init.d"},
-        {"DUMP_D", "/var/lib/zev/dumps"},
-        {"CATALINA_HOME", "/usr/share/tomcat4"},
-        {"DRWEB_ROOT_D", "/opt/drweb"},
+        {"PRODUCT_ROOT_D", rootDir}, {"HTTPD_VHOSTS_D", "/var/www/vhosts"}, {"HTTPD_CONF_D", "/etc/apache2"},
+        {"HTTPD_BIN_D", "/usr/bin"}, {"QMAIL_ROOT_D", "/var/qmail"}, {"QMAIL_MAILNAMES_D", "/var/qmail/mailnames"},
+        {"FTPD_CONF", "/etc/proftpd.conf"}, {"FTPD_CONF_INC", "/etc/proftpd.include"}, {"FTPD_BIN_D", "/usr/bin"},
+        {"NAMED_RUN_ROOT_D", "/var/named/run-root"}, {"WEB_STAT", "/usr/bin/webalizer"},
+        {"LOGROTATE", "/usr/sbin/logrotate"}, {"MYSQL_VAR_D", "/var/lib/mysql"}, {"MYSQL_BIN_D", "/usr/bin"},
+        {"PGSQL_BIN_D", "/usr/lib/postgresql/bin"}, {"PGSQL_DATA_D", "/var/lib/postgresql/data"},
+        {"MAILMAN_ROOT_D", "/usr/lib/mailman"}, {"MAILMAN_VAR_D", "/var/lib/mailman"}, {"PRODUCT_RC_D", "/etc/init.d"},
+        {"DUMP_D", "/var/lib/zev/dumps"}, {"CATALINA_HOME", "/usr/share/tomcat4"}, {"DRWEB_ROOT_D", "/opt/drweb"},
         {"DRWEB_ETC_D", "/etc/drweb"},
     };
     std::string text = "# product configuration\n";

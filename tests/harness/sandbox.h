@@ -27,7 +27,8 @@ public:
 
     /// The sandbox directory (outside every overlaid tree).
     const std::string& root() const { return root_; }
-    /// Where the file seen at `realPath` inside is kept outside.
+    /// Where the file seen at `realPath` inside is kept outside; a path below
+    /// root() is such a place already. The routines below take either.
     std::string layerPath(const std::string& realPath) const;
 
     /// Puts a file at `realPath` (parents created).
@@ -38,7 +39,6 @@ public:
     void symlink(const std::string& target, const std::string& realPath) const;
     /// Content at `realPath` as left by the processes that ran inside.
     std::string readFile(const std::string& realPath) const;
-    bool exists(const std::string& realPath) const;
 
     /// Writes a product configuration with all 23 keys, PRODUCT_ROOT_D set
     /// to `productRoot` (default: productRoot()), leaving out `omit`.
@@ -72,9 +72,6 @@ Outcome runTool(const Sandbox& sandbox, const ToolRun& run);
 int startTool(const Sandbox& sandbox, const ToolRun& run, const std::string& outPath, const std::string& errPath);
 /// Runs `body` inside the sandbox in a forked child, captured.
 Outcome runInSandbox(const Sandbox& sandbox, const std::function<void()>& body);
-
-/// Path of the built tool.
-std::string toolBinary();
 
 #define SKIP_UNLESS_ROOT()                                                   \
     do {                                                                     \

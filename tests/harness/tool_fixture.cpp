@@ -1,5 +1,7 @@
 #include "harness/tool_fixture.h"
 
+#include "env/messages.h"
+
 void LibraryWithDatabase::SetUp() {
     SKIP_UNLESS_ROOT();
     writePasswordFile(sandbox, "\n");
@@ -7,13 +9,16 @@ void LibraryWithDatabase::SetUp() {
 
 Outcome LibraryWithDatabase::inside(const std::function<void()>& body, std::map<std::string, std::string> env) {
     if (env.empty()) env = db.socketEnv();
-    return runWithDatabase(sandbox, env, body);
+    return runInSandbox(sandbox, [&] {
+        program_path = "/opt/zev/bin/verstally";
+        applyDatabaseEnv(env);
+        body();
+    });
 }
 
 void ToolWithDatabase::SetUp() {
     LibraryWithDatabase::SetUp();
-    if (IsSkipped()) return;
-    sandbox.writeProductConf();
+    if (!IsSkipped()) sandbox.writeProductConf();
 }
 
 ToolRun ToolWithDatabase::toolRun(const std::vector<std::string>& args) const {
