@@ -22,21 +22,6 @@ const char* skip_blanks(const char* text) {
     return text;
 }
 
-/// Reads one line into `line`; the part of a longer line that does not
-/// fit is dropped, so that it cannot pass for a line of its own. Counts
-/// bytes rather than looking for the terminator, so that NUL bytes in a
-/// line change nothing of this. False at the end of the file.
-bool read_line(FILE* file, char (&line)[TEXT_BUFFER_SIZE]) {
-    std::size_t length = 0;
-    int c = EOF;
-    while ((c = std::getc(file)) != EOF) {
-        if (length < sizeof line - 1) line[length++] = static_cast<char>(c);
-        if (c == '\n') break;
-    }
-    line[length] = '\0';
-    return c != EOF || length > 0;
-}
-
 /// The first socket line of the server section of my.cnf, copied into
 /// `found` when it names a socket.
 bool socket_from_conf(char (&found)[TEXT_BUFFER_SIZE]) {
@@ -56,7 +41,7 @@ bool mysql_socket_from_conf(FILE* conf, char* found, std::size_t found_size) {
     const std::size_t option_length = std::strlen(MYSQL_SOCKET_OPTION);
     bool inside = false;
     char line[TEXT_BUFFER_SIZE];
-    while (read_line(conf, line)) {
+    while (read_bounded_line(conf, line, sizeof line)) {
         const char* text = skip_blanks(line);
         if (*text == '\0' || *text == '#' || *text == ';') continue;
         if (!inside) {

@@ -151,12 +151,9 @@ void read_file(const std::string& path, TlsOptions& options, int depth) {
     FILE* file = open_regular_stream(path.c_str());
     if (file == nullptr) return;
     bool in_group = false;
-    char* buffer = nullptr;
-    std::size_t capacity = 0;
-    ssize_t length;
-    while ((length = getline(&buffer, &capacity, file)) >= 0) {
-        // The part of an overlong line past the bound is dropped.
-        std::string text = trimmed(std::string(buffer, std::min<std::size_t>(length, TEXT_BUFFER_SIZE - 1)));
+    char line[TEXT_BUFFER_SIZE];
+    while (read_bounded_line(file, line, sizeof line)) {
+        std::string text = trimmed(line);
         if (text.empty() || text[0] == '#' || text[0] == ';') continue;
         if (text[0] == '!') {
             follow_directive(trimmed(text.substr(1)), options, depth);
@@ -175,7 +172,6 @@ void read_file(const std::string& path, TlsOptions& options, int depth) {
         else
             take_option(trimmed(text.substr(0, equals)), true, unquoted(trimmed(text.substr(equals + 1))), options);
     }
-    std::free(buffer);
     std::fclose(file);
 }
 

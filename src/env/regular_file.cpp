@@ -45,3 +45,14 @@ FILE* open_regular_stream(const char* path) {
     }
     return stream;
 }
+
+bool read_bounded_line(FILE* file, char* line, std::size_t size) {
+    std::size_t length = 0;
+    int c = EOF;
+    while ((c = std::getc(file)) != EOF) {
+        if (length + 1 < size) line[length++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    line[length] = '\0';
+    return c != EOF || length > 0;
+}

@@ -1,6 +1,7 @@
 #ifndef VERSTALLY_ENV_REGULAR_FILE_H
 #define VERSTALLY_ENV_REGULAR_FILE_H
 
+#include <cstddef>
 #include <cstdio>
 
 /// Opens `path` with `flags` (and `mode` when they hold O_CREAT) for a file
@@ -20,5 +21,13 @@ int open_regular_file(const char* path, int flags, unsigned mode = 0, bool* refu
 /// open_regular_file for reading, as a stream (close it with fclose). Null
 /// with errno set when the file cannot be opened or is not regular.
 FILE* open_regular_stream(const char* path);
+
+/// Reads one line of `file`, its "\n" included, into `line` of `size`
+/// bytes (not 0); the part of a longer line that does not fit is dropped,
+/// so that it cannot pass for a line of its own, and memory stays bounded
+/// whatever the file holds. Counts bytes rather than looking for the
+/// terminator, so that NUL bytes in a line change nothing of this. False
+/// at the end of the file.
+bool read_bounded_line(FILE* file, char* line, std::size_t size);
 
 #endif
