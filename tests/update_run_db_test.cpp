@@ -17,7 +17,7 @@
 
 namespace {
 
-using ::testing::HasSubstr;
+using ::testing::EndsWith;
 using ::testing::StartsWith;
 
 using Rows = std::vector<std::pair<std::string, std::string>>;
@@ -159,11 +159,15 @@ TEST_F(UpdateRun, FailedQuestionWritesNothingAndPrintsTheExceptionOnly) {
 TEST_F(UpdateRun, DatabaseDownEndsBeforeTheLock) {
     DeadServer dead;
     FakeDpkgQuery dpkg(sandbox, "");
-    Outcome r = run({}, dead.tcpEnv(db.name()));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.err, StartsWith("verstally: db_connect: failed to connect to database: Error: "));
-    EXPECT_THAT(r.err, HasSubstr("\nverstally: Unable to connect to the mysql database\n"));
-    EXPECT_EQ(r.out, r.err);
+    // A refused connection reads the same over TCP and a Unix socket.
+    for (const auto& env : {dead.tcpEnv(db.name()), dead.socketEnv(db.name())}) {
+        Outcome r = run({}, env);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_THAT(r.err, StartsWith("verstally: db_connect: failed to connect to database: Error: "));
+        EXPECT_THAT(r.err, EndsWith(" (111)\nverstally: Unable to connect to the mysql database\nSystem error 111: " +
+                                    std::string(std::strerror(ECONNREFUSED)) + "\n"));
+        EXPECT_EQ(r.out, r.err);
+    }
     // The product root lies outside every overlay: its path is the same
     // inside and out.
     EXPECT_NE(access((sandbox.productRoot() + "/var/utilities.sem").c_str(), F_OK), 0);

@@ -105,11 +105,12 @@ MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned boun
     if (connected == nullptr) {
         std::snprintf(message, message_size, "db_connect: failed to connect to database: Error: %s",
                       mysql_error(connection));
-        mysql_close(connection);
-        end_connection_phase();
         // What the client library left in errno is its own business; only
         // a socket's real reason may reach a "System error" line.
-        errno = connection_phase_error();
+        const int reason = connection_failure_reason(connection);
+        mysql_close(connection);
+        end_connection_phase();
+        errno = reason;
         return nullptr;
     }
     end_connection_phase();
