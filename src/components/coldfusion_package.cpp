@@ -55,8 +55,6 @@ void ColdfusionPackage::fetchVersion() {
     int fromTool;
     const pid_t child =
         startTool(checked.executable.c_str(), checked.name.c_str(), argument, -1, fromTool, checked.directory.c_str());
-    // A tool that could not be started says nothing about an installation.
-    if (child < 0) return;
     const std::size_t got = readToolOutput(fromTool, output, sizeof output);
     waitForTool(child);
 

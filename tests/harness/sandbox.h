@@ -12,8 +12,8 @@
 
 /// Fixture files at the system's real paths, seen only by processes that
 /// enter the sandbox: a private mount namespace in which /etc, /usr,
-/// /var/lib/mysql and /tmp are overlays whose upper layers live in the
-/// sandbox directory, and /proc is replaced by the sandbox's own proc
+/// /var/lib/mysql, /tmp and /dev are overlays whose upper layers live in the
+/// sandbox directory (all but /etc only when the test put something there), and /proc is replaced by the sandbox's own proc
 /// directory when the test provides one (the entering process keeps its
 /// own entry there as self and <pid>). Nothing of the machine changes.
 /// Entering needs root; tests call SKIP_UNLESS_ROOT first. Set-up steps
@@ -35,6 +35,8 @@ public:
     void writeFile(const std::string& realPath, const std::string& content, mode_t mode = 0644) const;
     /// Puts a directory at `realPath`.
     void makeDir(const std::string& realPath, mode_t mode = 0755) const;
+    /// Hides what the machine has at `realPath` (an overlay whiteout).
+    void remove(const std::string& realPath) const;
     /// Puts a symbolic link to `target` at `realPath`.
     void symlink(const std::string& target, const std::string& realPath) const;
     /// Content at `realPath` as left by the processes that ran inside.
