@@ -2,6 +2,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <pwd.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "env/messages.h"
+#include "harness/accounts.h"
 #include "harness/capture.h"
 #include "harness/sandbox.h"
 #include "util/child_process.h"
@@ -125,8 +127,9 @@ TEST(ChildProcess, BothStreamsAreCollectedWholeAndInOrder) {
 // no /dev/null (an empty /dev), a /dev/null that is no null device.
 TEST(ChildProcess, StartErrorSaysWhichStepFailedAndWhy) {
     SKIP_UNLESS_ROOT();
-    const std::string dir = captureFile("programs") + ".d";
-    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    char pattern[] = "/var/tmp/verstally-programs.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
     const std::string garbage = dir + "/garbage", script = dir + "/script", loaderless = dir + "/loaderless";
     std::string elf = readWholeFile("/bin/true");
     const std::size_t loader = elf.find("/lib64/ld-linux-x86-64.so.2");
@@ -247,27 +250,39 @@ TEST(ChildProcess, ForkFailureThrowsAndLeaksNoDescriptor) {
     EXPECT_EQ(r.out, std::string("forkExecvPipes: fork() failed: ") + std::strerror(EAGAIN) + "|0");
 }
 
-TEST(ChildProcess, SetuidAppliesToTheChildOnly) {
+// A child run as another account has that account's groups, not the
+// caller's; an account without an entry, or a change the caller may not
+// make, is thrown in the caller's process, never in a copy of it.
+TEST(ChildProcess, ChildAsAnotherUserHasThatAccountsGroupsOnly) {
     SKIP_UNLESS_ROOT();
-    const passwd* nobody = getpwnam("nobody");
-    ASSERT_NE(nobody, nullptr);
-    std::string out, err;
-    Args args{"id", "-u"};
-    EXPECT_EQ(forkExecvGetOutErr(out, err, "/usr/bin/id", args.argv, nobody->pw_uid), 0);
-    EXPECT_EQ(out, std::to_string(nobody->pw_uid) + "\n");
+    Sandbox sandbox;
+    writeAccountFiles(sandbox);
+    sandbox.writeFile("/etc/group", sandbox.readFile("/etc/group") + "zevextra:x:4800:zevadm\n");
+    const std::string refused = "forkExecvPipes: setuid() failed: ";
+    const struct {
+        uid_t caller, user;
+        std::string out;
+    } cases[] = {
+        {0, FIXTURE_UID, "4711\n4712\n4712 4800\n"},
+        {0, 4242, refused + std::strerror(ENOENT)},
+        {FIXTURE_UID, 0, refused + std::strerror(EPERM)},
+    };
+    for (const auto& c : cases) {
+        Outcome r = runInSandbox(sandbox, [&c] {
+            const gid_t callers[] = {0, 4, 27};
+            if (setgroups(3, callers) != 0 || (c.caller != 0 && setuid(c.caller) != 0)) _exit(3);
+            std::string out, err;
+            Args args{"sh", "-c", "id -u; id -g; id -G"};
+            try {
+                forkExecvGetOutErr(out, err, "/bin/sh", args.argv, c.user);
+                std::printf("%s", out.c_str());
+            } catch (const zev::ExSystemErrorBase& e) {
+                std::printf("%s", e.what());
+            }
+        });
+        EXPECT_EQ(r.out, c.out) << c.user;
+    }
     EXPECT_EQ(geteuid(), 0u);
-    // A change the child may not make is thrown in the caller's process,
-    // never in a copy of it.
-    Outcome r = captureInChild([&] {
-        if (setuid(nobody->pw_uid) != 0) return;
-        std::string ignored;
-        try {
-            forkExecvGetOutErr(ignored, ignored, "/usr/bin/id", args.argv, 0);
-        } catch (const zev::ExSystemError<EPERM>& e) {
-            std::printf("%s", e.what());
-        }
-    });
-    EXPECT_EQ(r.out, std::string("forkExecvPipes: setuid() failed: ") + std::strerror(EPERM));
 }
 
 }  // namespace

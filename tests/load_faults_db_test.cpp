@@ -211,11 +211,16 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
         std::size_t filler;   // bytes of other records before the real ones
         bool killConnection;  // the server ends the tool's sessions meanwhile
         int status;
+        std::string zombies = "";  // what the stand-in counts of the run's zombies, when it does
     } faults[] = {
         {"connection killed by the server",
          "touch '" + running + "'\nwhile [ ! -e '" + go + "' ]; do sleep 0.05; done\n", 0, true, 1},
         {"16 MiB of output before the records", "", 16u << 20, false, 0},
         {"32 MiB on standard error", "head -c 33554432 /dev/zero | tr '\\000' e >&2\n", 0, false, 0},
+        // The run inherits 300 orphans that end at once; none stays a zombie.
+        {"300 orphans",
+         "for i in $(seq 300); do sh -c 'sleep 0.01 &'; done; sleep 0.5\nawk '$3 == \"Z\" && $4 == '$PPID' { n++ } "
+         "END { print n + 0 }' /proc/[0-9]*/stat > '" + file("zombies") + "'\n", 0, false, 0, "0\n"},
     };
     for (const auto& f : faults) {
         SCOPED_TRACE(f.what);
@@ -245,6 +250,9 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
             EXPECT_EQ(r.out, r.err);
         }
         EXPECT_EQ(askingRuns().size(), 4u);
+        if (!f.zombies.empty()) {
+            EXPECT_EQ(readWholeFile(file("zombies")), f.zombies);
+        }
         EXPECT_EQ(componentRows(db), rowsOf(f.status == 0 ? 1 : 0));
         EXPECT_EQ(processesInSandbox(), std::vector<pid_t>{});
     }
