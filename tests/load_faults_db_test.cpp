@@ -212,6 +212,7 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
         bool killConnection;  // the server ends the tool's sessions meanwhile
         int status;
         std::string zombies = "";  // what the stand-in counts of the run's zombies, when it does
+        bool hostile = false;      // ToolRun::hostileSignals
     } faults[] = {
         {"connection killed by the server",
          "touch '" + running + "'\nwhile [ ! -e '" + go + "' ]; do sleep 0.05; done\n", 0, true, 1},
@@ -222,6 +223,7 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
          "for i in $(seq 300); do sh -c 'sleep 0.01 &'; done; sleep 0.5\ncat /proc/[0-9]*/stat 2>/dev/null | "
          "awk '$3 == \"Z\" && $4 == '$PPID' { n++ } END { print n + 0 }' > '" + file("zombies") + "'\n", 0, false, 0,
          "0\n"},
+        {"a caller that ignores SIGCHLD and blocks SIGALRM", "", 0, false, 0, "", true},
     };
     for (const auto& f : faults) {
         SCOPED_TRACE(f.what);
@@ -230,7 +232,9 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
         std::remove(running.c_str());
         installDpkgQuery(f.before);
         setGeneration(1, f.filler);
-        const int tool = startTool(sandbox, toolRun({}), file("t.out"), file("t.err"));
+        ToolRun run = toolRun({});
+        run.hostileSignals = f.hostile;
+        const int tool = startTool(sandbox, run, file("t.out"), file("t.err"));
         if (f.killConnection) {
             for (int i = 0; i < 600 && access(running.c_str(), F_OK) != 0; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
