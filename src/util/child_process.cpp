@@ -1,10 +1,8 @@
 #include "util/child_process.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <elf.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -153,52 +151,6 @@ private:
     sigset_t previous_;
 };
 
-// The loader (ELF interpreter) that the program in `fd` names; "" when it
-// names none or is no ELF file of this machine's byte order.
-template <typename Header, typename Segment>
-std::string elfLoader(int fd) {
-    Header header;
-    if (pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return "";
-    for (unsigned i = 0; i < header.e_phnum; ++i) {
-        Segment segment;
-        const off_t at = static_cast<off_t>(header.e_phoff + static_cast<std::uint64_t>(i) * header.e_phentsize);
-        if (pread(fd, &segment, sizeof segment, at) != static_cast<ssize_t>(sizeof segment)) return "";
-        if (segment.p_type != PT_INTERP) continue;
-        char path[PATH_MAX] = {};
-        const std::size_t size = segment.p_filesz < sizeof path - 1 ? segment.p_filesz : sizeof path - 1;
-        if (pread(fd, path, size, static_cast<off_t>(segment.p_offset)) < 0) return "";
-        return path;
-    }
-    return "";
-}
-
-// Why a program that is there failed with ENOENT: the interpreter its "#!"
-// line names, or the loader it names, is missing.
-std::string missingRunner(const char* path) {
-    const std::string interpreter = scriptInterpreter(path);
-    if (!interpreter.empty()) return "interpreter " + interpreter;
-    StartDescriptor program;
-    unsigned char ident[EI_NIDENT] = {};
-    if (!program.open(path, O_RDONLY | O_NONBLOCK) || pread(program.fd, ident, sizeof ident, 0) != EI_NIDENT ||
-        std::memcmp(ident, ELFMAG, SELFMAG) != 0)
-        return "";
-    const std::string loader = ident[EI_CLASS] == ELFCLASS64 ? elfLoader<Elf64_Ehdr, Elf64_Phdr>(program.fd)
-                                                             : elfLoader<Elf32_Ehdr, Elf32_Phdr>(program.fd);
-    return loader.empty() ? "" : "loader " + loader;
-}
-
-// Completes the failure of an exec: an ENOENT means an absent program only
-// when nothing is at its path; otherwise the program names what is missing.
-void explainExecFailure(const char* path, StartError& failure) {
-    if (failure.step != StartStep::Exec || failure.error != ENOENT) return;
-    struct stat st;
-    if (stat(path, &st) != 0) {
-        failure.absent = errno == ENOENT || errno == ENOTDIR;
-        return;
-    }
-    failure.cause = missingRunner(path);
-}
-
 // posix_spawn's answer: 0, or the errno of what failed, creating the
 // process or starting the program in it.
 int spawnProgram(pid_t& child, const ChildStart& start, const int (&source)[3], int directory,
@@ -310,25 +262,6 @@ pid_t forkProgram(const ChildStart& start, const int (&source)[3], int directory
 }
 
 }  // namespace
-
-std::string startErrorText(const StartError& failure) {
-    const std::string reason = std::strerror(failure.error);
-    return failure.cause.empty() ? reason : failure.cause + ": " + reason;
-}
-
-std::string scriptInterpreter(const char* path) {
-    StartDescriptor script;
-    char header[SCRIPT_HEADER_SIZE + 1] = {};
-    if (!script.open(path, O_RDONLY | O_NONBLOCK)) return "";
-    const ssize_t got = pread(script.fd, header, SCRIPT_HEADER_SIZE, 0);
-    if (got < 2 || header[0] != '#' || header[1] != '!') return "";
-    // As the kernel reads it: blanks, then the name up to a blank or the end
-    // of the line.
-    const char* from = header + 2;
-    while (*from == ' ' || *from == '\t') ++from;
-    std::size_t length = std::strcspn(from, " \t\n");
-    return std::string(from, length);
-}
 
 pid_t startChild(const ChildStart& start, StartError& failure) {
     failure = StartError();

@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "util/start_error.h"
+
 // Every child of the library and the tool is started by startChild, which
 // hardens each start the same way: a process group of its own, nothing
 // beyond descriptor 2 inherited, /dev/null on whichever of 0, 1 and 2 the
@@ -48,40 +50,6 @@ struct ChildStart {
     /// the same name; null or empty: the environment as it is.
     const std::map<std::string, std::string>* environment = nullptr;
 };
-
-/// The step at which a start failed.
-enum class StartStep {
-    None,       ///< nothing failed
-    DevNull,    ///< /dev/null, for a stream the caller left unset
-    Directory,  ///< the working directory
-    Identity,   ///< the account's groups or user
-    Exec,       ///< the program
-};
-
-/// Why a program could not be started.
-struct StartError {
-    StartStep step = StartStep::None;
-    /// The errno of the failed step.
-    int error = 0;
-    /// Exec only: nothing exists at the program's path. A program that is
-    /// there but cannot run (its interpreter or loader missing, its file
-    /// busy) is not absent.
-    bool absent = false;
-    /// What the failure is due to, when not the program itself: "/dev/null",
-    /// the directory, the identity call that failed ("getpwuid" for an
-    /// unknown account, "setgroups", "setgid", "setuid"), or the program's
-    /// missing "interpreter <path>" or "loader <path>".
-    std::string cause;
-};
-
-/// The reason of a failed start in words: "<cause>: <system's text>", or
-/// the system's text alone when the program itself is the cause.
-std::string startErrorText(const StartError& failure);
-
-/// The interpreter the "#!" line of the file at `path` names (as the kernel
-/// reads it: the first SCRIPT_HEADER_SIZE bytes); "" when the file has no
-/// such line or cannot be read.
-std::string scriptInterpreter(const char* path);
 
 /// Starts a child as `start` says and returns its pid; it is registered as
 /// waited for (util/waited_children.h) until waitForChild reaps it. When
