@@ -75,8 +75,8 @@ void end_timed_out_run() {
         cancel_statement_of(counter, cut_thread);
         count_timeout(counter);
     }
-    if (fresh != nullptr) mysql_close(fresh);
-    if (panel_db != nullptr) mysql_close(panel_db);
+    close_connection(fresh);
+    close_connection(panel_db);
     panel_db = nullptr;
     fatal_message("Verstally timeout");
 }
