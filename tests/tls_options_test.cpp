@@ -68,7 +68,8 @@ TEST(TlsOptions, OptionFilesAreReadAsMariadbClientsReadThem) {
         // Broken files fail; a world-writable one and loops are passed over.
         {"ssl-ca=/before-any-group.pem\n", "plain\nfailure: Found option without preceding group in config file: " +
                                                my + " at line 1"},
-        {"[client]\nssl\n[client\nskip-ssl\n", "tls\nfailure: Wrong group definition in config file: " + my + " at line 3"},
+        {"[client]\nssl\n[client\nskip-ssl\n",
+         "tls\nfailure: Wrong group definition in config file: " + my + " at line 3"},
         {"[client]\n!includedir " + base + "/none\n", "plain\nfailure: Can't read dir of '" + base +
                                                          "/none' named" + in + "2: No such file or directory"},
         {"[client]\nssl\n!include " + base + "/open.cnf\n!include " + my + "\n",
