@@ -89,6 +89,7 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
         std::string home;  // ~/.my.cnf, root's
         std::string out;   // before the version, or the failure's reason (a pattern) in the first line
         bool connects;
+        const char* host = "127.0.0.1";
     } cases[] = {
         // Without TLS the server refuses the login (MariaDB 10.11, 11.x).
         {"db", "", "", "Access denied|insecure transport", false},
@@ -102,19 +103,22 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
         // that revokes it, a FIFO as CA, a broken file.
         {"db", "[client]\nssl-ca=" + STATE + "/other.pem\nssl-verify-server-cert=on\n", "", "certificate", false},
         {"db", "[client]\n" + ca + "ssl-crl=" + STATE + "/crl.pem\n", "", "revoked", false},
+        // With a CA the host name is checked, verification on or not.
+        {"db", "[client]\n" + ca + "ssl-verify-server-cert=0\n", "", "Validation of SSL server cert|Hostname verif", false,
+         "db.example"},
         {"db", "[client]\nssl-ca=" + STATE + "/fifo.pem\n", "", "ssl-ca names '" + STATE + "/fifo.pem', which is not",
          false},
         {"db", "[client]\n" + ca, "[client\n", "Wrong group definition in config file: " + home + "/.my.cnf at line 1",
          false},
         {"plain", "", "", "", true},
-        {"plain", "[verstally]\n" + ca, "", refusedPlain, false},
-        {"plain", "[client]\nssl-ca=" + STATE + "/ca.pem\nssl-verify-server-cert=0\n", "", refusedPlain, false},
-        {"plain", "[client]\n" + ca + "ssl-verify-server-cert\n", "", "SSL", false},
+        {"plain", "[client-server]\nssl\n", "", refusedPlain, false},
+        {"plain", "[verstally]\n" + ca + "ssl-verify-server-cert=0\n", "", "SSL is required", false},
         {"plain", "[client]\n" + ca + "ssl-verify-server-cert\n", "[client]\nskip-ssl\n", "SSL is required", false},
     };
     // Read after /etc/my.cnf, but world-writable: ignored.
     sandbox.writeFile("/etc/mysql/conf.d/zz.cnf", "[client]\nskip-ssl\n", 0666);
     sandbox.writeFile("/etc/mysql/my.cnf", "[client]\n!includedir /etc/mysql/conf.d\n");
+    sandbox.writeFile("/etc/hosts", "127.0.0.1 localhost db.example\n");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.etc + "~:\n" + c.home);
         sandbox.writeFile("/etc/my.cnf", c.etc);
@@ -123,7 +127,7 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
         for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"samba"}}) {
             ToolRun run;
             run.args = args;
-            run.env = {{"ZEV_DB_HOST", "127.0.0.1"}, {"ZEV_DB_PORT", port}, {"HOME", home}};
+            run.env = {{"ZEV_DB_HOST", c.host}, {"ZEV_DB_PORT", port}, {"HOME", home}};
             const Outcome r = runTool(sandbox, run);
             const std::string warning = "verstally: World-writable config file '/etc/mysql/conf.d/zz.cnf' is ignored\n";
             EXPECT_EQ(r.status, c.connects ? 0 : 1) << r.err;

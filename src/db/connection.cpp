@@ -138,9 +138,7 @@ MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned boun
     // TLS that was asked for and not had: not one statement goes out in
     // plain text (the client library asks for TLS, but without
     // verification it takes a server that offers none).
-    const char* refusal = nullptr;
-    if (connected != nullptr && tls->wanted() && mysql_get_ssl_cipher(connection) == nullptr)
-        refusal = NO_TLS_REFUSAL;
+    const char* refusal = connected != nullptr ? tls_refusal(connection, *tls) : nullptr;
     // The server's answer to the first statement does not matter, but a
     // connection lost or silent on it is no connection.
     if (connected != nullptr && refusal == nullptr &&

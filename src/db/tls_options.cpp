@@ -149,6 +149,8 @@ void prepare_client_library(bool tls_wanted) {
     if (!tls_wanted) OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
 }
 
+bool TlsOptions::verified() const { return verify_server_cert || !ca.empty() || !capath.empty(); }
+
 void apply_tls_options(MYSQL* connection, const TlsOptions& options) {
     if (!options.wanted()) return;
     const std::pair<mysql_option, const std::string*> texts[] = {
@@ -160,7 +162,22 @@ void apply_tls_options(MYSQL* connection, const TlsOptions& options) {
     for (const auto& text : texts)
         if (!text.second->empty()) mysql_optionsv(connection, text.first, text.second->c_str());
     const my_bool on = 1;
-    const my_bool verify = options.verify_server_cert ? 1 : 0;
+    const my_bool verify = options.verified() ? 1 : 0;
     mysql_optionsv(connection, MYSQL_OPT_SSL_ENFORCE, &on);
     mysql_optionsv(connection, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
+}
+
+const char* tls_refusal(MYSQL* connection, const TlsOptions& options) {
+    if (!options.wanted()) return nullptr;
+    if (mysql_get_ssl_cipher(connection) == nullptr) return NO_TLS_REFUSAL;
+#if MARIADB_PACKAGE_VERSION_ID >= 30400
+    // The 3.4 client library lets a certificate that did not verify pass
+    // on a connection it deems local (127.0.0.1, ::1, localhost), saying
+    // so only here.
+    unsigned int status = 0;
+    if (options.verified() && (mariadb_get_infov(connection, MARIADB_TLS_VERIFY_STATUS, &status) != 0 ||
+                               status != MARIADB_TLS_VERIFY_OK))
+        return UNVERIFIED_TLS_REFUSAL;
+#endif
+    return nullptr;
 }

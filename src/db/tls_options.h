@@ -21,6 +21,11 @@
 //  2. verification on means TLS, whatever ssl says: a verification asked
 //     for is never dropped;
 //  3. any other ssl-* or tls-* key is passed over with a warning.
+// The server's certificate is verified (its chain against ssl-ca or
+// ssl-capath, else the system's store; and the host name) when
+// verification is on and whenever a CA is given, so that both client
+// library releases in use check the same: 3.4 checks the host name
+// against a CA even with verification off, 3.3 does not.
 
 /// The TLS settings read from the option files.
 struct TlsOptions {
@@ -38,6 +43,9 @@ struct TlsOptions {
 
     /// Whether the connections must use TLS: asked for, or verification on.
     bool wanted() const { return ssl || verify_server_cert; }
+    /// Whether the server's certificate is verified: verification on, or a
+    /// CA given.
+    bool verified() const;
     /// Applies one setting over the earlier ones; returns a warning to say
     /// ("" when none).
     std::string take(const OptionSetting& setting);
@@ -72,5 +80,10 @@ void prepare_client_library(bool tls_wanted);
 /// required, and verification is set explicitly either way, so that every
 /// client library release checks the same.
 void apply_tls_options(MYSQL* connection, const TlsOptions& options);
+
+/// After the connection is made, before any statement: why it must not be
+/// used (NO_TLS_REFUSAL: TLS wanted and not used; UNVERIFIED_TLS_REFUSAL:
+/// a certificate that was to be verified and did not verify), or null.
+const char* tls_refusal(MYSQL* connection, const TlsOptions& options);
 
 #endif
