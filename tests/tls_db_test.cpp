@@ -104,8 +104,8 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
         {"db", "[client]\nssl-ca=" + STATE + "/other.pem\nssl-verify-server-cert=on\n", "", "certificate", false},
         {"db", "[client]\n" + ca + "ssl-crl=" + STATE + "/crl.pem\n", "", "revoked", false},
         // With a CA the host name is checked, verification on or not.
-        {"db", "[client]\n" + ca + "ssl-verify-server-cert=0\n", "", "Validation of SSL server cert|Hostname verif", false,
-         "db.example"},
+        {"db", "[client]\n" + ca + "ssl-verify-server-cert=0\n", "", "Validation of SSL server|Hostname verif",
+         false, "db.example"},
         {"db", "[client]\nssl-ca=" + STATE + "/fifo.pem\n", "", "ssl-ca names '" + STATE + "/fifo.pem', which is not",
          false},
         {"db", "[client]\n" + ca, "[client\n", "Wrong group definition in config file: " + home + "/.my.cnf at line 1",
