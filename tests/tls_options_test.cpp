@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include "db/tls_options.h"
+#include "env/safe_point.h"
+#include "harness/sandbox.h"
 
 namespace {
 
@@ -88,6 +90,25 @@ TEST(TlsOptions, OptionFilesAreReadAsMariadbClientsReadThem) {
         EXPECT_EQ(summary(my, true), "plain\nwarning: Config file '" + my + "' does not belong to root and is ignored");
     }
     std::system(("rm -rf " + base).c_str());
+}
+
+// A time-out acted on between the lines of the first reading (whose count
+// needs a connection) cannot start that reading again.
+TEST(TlsOptions, FirstReadingIsNotReenteredFromItsSafePoints) {
+    SKIP_UNLESS_ROOT();
+    Sandbox sandbox;
+    sandbox.writeFile("/etc/my.cnf", "[client]\nssl\n");
+    sandbox.writeFile("/etc/mysql/my.cnf", "");
+    const Outcome r = runInSandbox(sandbox, [] {
+        unsetenv("HOME");
+        set_safe_point_routine([] {
+            std::string why;
+            std::printf("%s; ", tls_options(why) != nullptr ? "read" : why.c_str());
+        });
+        std::string why;
+        std::printf("%s\n", tls_options(why) != nullptr && tls_options(why)->wanted() ? "tls" : why.c_str());
+    });
+    EXPECT_EQ(r.out, "the option files are still being read; the option files are still being read; tls\n");
 }
 
 }  // namespace
