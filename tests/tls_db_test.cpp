@@ -153,6 +153,9 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
     EXPECT_THAT(runTool(sandbox, run).out,
                 HasSubstr("verstally: Config file '" + home + "/.my.cnf' does not belong to root and is ignored\n"
                           "samba:2:4.17\n"));
+    // A run that fails once connected (here with both connections open).
+    run.args = {"unknown"};
+    EXPECT_THAT(runTool(sandbox, run).err, HasSubstr("Package 'unknown' is not found"));
     // Every session the tool opened, on every path, ended with its goodbye.
     for (const char* server : {"db", "plain"}) EXPECT_EQ(abortedClients(server), "Aborted_clients\t0\n") << server;
 }
