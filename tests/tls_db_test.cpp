@@ -1,6 +1,7 @@
 // A remote panel database that accepts only TLS: a private server of its
 // own with require_secure_transport, a CA and a certificate made here; and
 // a second one that offers no TLS at all, as a man in the middle would.
+#include <algorithm>
 #include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -140,7 +141,8 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
             }
             EXPECT_THAT(first, StartsWith("verstally: db_connect: "));
             EXPECT_THAT(first, ContainsRegex(c.out));
-            EXPECT_EQ(out.substr(first.size() + 1), "verstally: Unable to connect to the mysql database\n");
+            EXPECT_EQ(out.substr(std::min(out.size(), first.size() + 1)),
+                      "verstally: Unable to connect to the mysql database\n");
         }
     }
     // A run that fails once connected, with both connections open (the
