@@ -136,7 +136,8 @@ const StartCase kCases[] = {
     // An overlong line that begins with a NUL byte is dropped whole: its
     // tail must not pass for a [mysqld] section naming a dead socket.
     {"MyCnfLineOfNulBytesIsOneLine", [](BoundedStart& t, ToolRun& run) {
-        t.sandbox.writeFile("/etc/my.cnf", std::string(4095, '\0') + "[mysqld]\nsocket=" + t.dead.socketPath() + "\n");
+        t.sandbox.writeFile("/etc/my.cnf",
+                            "[client]\n" + std::string(4095, '\0') + "[mysqld]\nsocket=" + t.dead.socketPath() + "\n");
         t.sandbox.symlink(databaseFacts().socket, "/var/lib/mysql/mysql.sock");
         run.args = {"samba"};
         run.env = {{"ZEV_DB_NAME", t.db.name()}};

@@ -38,7 +38,7 @@ void ColdfusionPackage::fetchVersion() {
     if (db == nullptr) fatal_error("%s", DB_CONNECT_FAILURE);
     const bool configured = readInstanceParam(CF_INSTANCE_TYPE_PARAM, db, type) &&
                             readInstanceParam(CF_INSTANCE_PATH_PARAM, db, path);
-    mysql_close(db);
+    close_connection(db);
     if (!configured) return;
 
     const bool j2ee = std::strcmp(type, CF_J2EE_TYPE) == 0;

@@ -103,14 +103,17 @@ constexpr const char* CONTAINER_DB_LOGIN_FORMAT = "admin%ld";
 constexpr const char* MYSQL_SERVER_SECTION = "[mysqld]";
 constexpr const char* MYSQL_SOCKET_OPTION = "socket";
 /// MariaDB option files that may set TLS for the connections, read in this
-/// order, then HOME_OPTION_FILE appended to $HOME; the groups read there;
-/// the extension of the files an "!includedir" line names; and how deep
-/// "!include" lines may nest.
+/// order, then HOME_OPTION_FILE appended to $HOME; the client groups read
+/// there, and the tool's own; the extension of the files an "!includedir"
+/// line names; how deep includes may nest (as MariaDB's clients allow);
+/// and how many files one reading may open in all.
 constexpr const char* SYSTEM_OPTION_FILES[] = {"/etc/my.cnf", "/etc/mysql/my.cnf"};
 constexpr const char* HOME_OPTION_FILE = "/.my.cnf";
-constexpr const char* TLS_OPTION_GROUPS[] = {"client", "client-server", "client-mariadb", "verstally"};
+constexpr const char* CLIENT_OPTION_GROUPS[] = {"client", "client-server", "client-mariadb"};
+constexpr const char* TOOL_OPTION_GROUP = "verstally";
 constexpr const char* OPTION_FILE_EXTENSION = ".cnf";
 constexpr int MAX_OPTION_FILE_DEPTH = 10;
+constexpr int MAX_OPTION_FILES = 100;
 /// Seconds a connection may take, from the first packet to the answer of
 /// its first statement, before it counts as failed.
 constexpr unsigned CONNECT_BOUND_SECONDS = 30;
@@ -120,6 +123,10 @@ constexpr std::size_t MAX_KNOWN_CONNECTIONS = 8;
 /// connection routine's own reason precedes it), and the writers' wording.
 constexpr const char* DB_CONNECT_FAILURE = "Unable to connect to the mysql database\n";
 constexpr const char* DB_WRITER_CONNECT_FAILURE = "Unable to connect to mysql database\n";
+/// Why a connection that the option files want to be TLS is refused: the
+/// server did not use TLS, or its certificate, to be verified, did not.
+constexpr const char* NO_TLS_REFUSAL = "the server did not use TLS, which the option files ask for";
+constexpr const char* UNVERIFIED_TLS_REFUSAL = "the server's certificate did not verify";
 /// Sent on every new connection.
 constexpr const char* FOREIGN_KEY_CHECKS_OFF = "set foreign_key_checks=0";
 

@@ -93,9 +93,9 @@ void end_requested_run() {
             cancel_statement_of(usable, cut_thread);
             if (counted) count_timeout(usable);
         }
-        if (fresh != nullptr) mysql_close(fresh);
+        close_connection(fresh);
     }
-    if (panel_db != nullptr) mysql_close(panel_db);
+    close_connection(panel_db);
     panel_db = nullptr;
     fatal_message("%s", ending_text(signal_number).c_str());
 }
