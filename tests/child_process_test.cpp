@@ -3,12 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "env/messages.h"
+#include "harness/accounts.h"
 #include "harness/capture.h"
 #include "harness/sandbox.h"
 #include "util/child_process.h"
@@ -189,9 +189,8 @@ TEST(ChildProcess, Dup2CustomLeavesTheSameDescriptorAloneAndConnectsDevNullForMi
 TEST(ChildProcess, ForkFailureThrowsAndLeaksNoDescriptor) {
     SKIP_UNLESS_ROOT();
     Outcome r = captureInChild([] {
-        const passwd* nobody = getpwnam("nobody");
         struct rlimit none = {0, 0};
-        if (nobody == nullptr || setrlimit(RLIMIT_NPROC, &none) != 0 || setuid(nobody->pw_uid) != 0) {
+        if (setrlimit(RLIMIT_NPROC, &none) != 0 || setuid(NOBODY_ID) != 0) {
             std::printf("setup failed");
             return;
         }
@@ -210,17 +209,15 @@ TEST(ChildProcess, ForkFailureThrowsAndLeaksNoDescriptor) {
 
 TEST(ChildProcess, SetuidAppliesToTheChildOnly) {
     SKIP_UNLESS_ROOT();
-    const passwd* nobody = getpwnam("nobody");
-    ASSERT_NE(nobody, nullptr);
     std::string out, err;
     Args args{"id", "-u"};
-    EXPECT_EQ(forkExecvGetOutErr(out, err, "/usr/bin/id", args.argv, nobody->pw_uid), 0);
-    EXPECT_EQ(out, std::to_string(nobody->pw_uid) + "\n");
+    EXPECT_EQ(forkExecvGetOutErr(out, err, "/usr/bin/id", args.argv, NOBODY_ID), 0);
+    EXPECT_EQ(out, std::to_string(NOBODY_ID) + "\n");
     EXPECT_EQ(geteuid(), 0u);
     // A change the child may not make is thrown in the caller's process,
     // never in a copy of it.
     Outcome r = captureInChild([&] {
-        if (setuid(nobody->pw_uid) != 0) return;
+        if (setuid(NOBODY_ID) != 0) return;
         std::string ignored;
         try {
             forkExecvGetOutErr(ignored, ignored, "/usr/bin/id", args.argv, 0);

@@ -15,12 +15,22 @@
 /// /var/lib/mysql and /tmp are overlays whose upper layers live in the
 /// sandbox directory, and /proc is replaced by the sandbox's own proc
 /// directory when the test provides one (the entering process keeps its
-/// own entry there as self and <pid>). Nothing of the machine changes.
-/// Entering needs root; tests call SKIP_UNLESS_ROOT first. Set-up steps
-/// that fail throw std::runtime_error, so the test fails.
+/// own entry there as self and <pid>). Whatever the machine holds, nothing
+/// of it steers what runs inside: /etc/zev and /etc/mysql hold the test's
+/// files alone; /etc/my.cnf, /etc/shadow and /etc/gshadow are the test's or
+/// absent; /etc/passwd and /etc/group are the test's or SANDBOX_PASSWD and
+/// SANDBOX_GROUP, and /etc/nsswitch.conf the test's or one that looks
+/// accounts up in those files alone; a name-service cache is out of reach;
+/// HOME, MYSQL_HOME and MARIADB_HOME are unset. Nothing of the machine
+/// changes, in a plain chroot too (where "/" is no mount point). Entering
+/// needs root; tests call SKIP_UNLESS_ROOT first. Set-up steps that fail
+/// throw std::runtime_error, so the test fails.
 class Sandbox {
 public:
     Sandbox();
+    /// A sandbox in `directory`, an absolute path that a script made and
+    /// filled; it is kept when the object ends.
+    explicit Sandbox(const std::string& directory);
     ~Sandbox();
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
@@ -50,8 +60,17 @@ public:
     void enter() const;
 
 private:
+    /// Puts into the upper layer of /etc what hides the machine's files.
+    void keepOutTheMachine() const;
+
     std::string root_;
+    bool owned_ = true;
 };
+
+/// The accounts of a sandbox whose test writes none: root and nobody
+/// (uid and gid 65534).
+extern const char* const SANDBOX_PASSWD;
+extern const char* const SANDBOX_GROUP;
 
 /// Options of a run of the built tool inside a sandbox.
 struct ToolRun {
