@@ -89,7 +89,7 @@ void makeMountsPrivate(const std::string& below) {
         if (chdir("..") != 0) enterFailed("chdir", "..");
     }
     if (chroot(".") != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        enterFailed("make private", "the mount namespace's root, outside the chroot,");
+        enterFailed("make private", "the namespace's root (outside the chroot)");
     if (fchdir(chrootRoot) != 0 || chroot(".") != 0 || fchdir(workingDir) != 0) enterFailed("return into", "the chroot");
     close(chrootRoot);
     close(workingDir);
