@@ -106,7 +106,7 @@ TEST_F(BoundedStart, StalledServerIsGivenUpAfterTheConnectionBound) {
     // The bound's own reason, never a leftover "try again" of a read.
     EXPECT_EQ(r.out, "verstally: db_connect: failed to connect to database: Error: Lost connection to server at "
                      "'handshake: reading initial communication packet', system error: 110\nverstally: Unable to "
-                     "connect to the mysql database\n\nSystem error 110: " + std::string(std::strerror(ETIMEDOUT)) +
+                     "connect to the mysql database\nSystem error 110: " + std::string(std::strerror(ETIMEDOUT)) +
                          "\n");
     EXPECT_EQ(r.err, r.out);
 }
@@ -121,7 +121,7 @@ const StartCase kCases[] = {
         t.fifoAt(ADMIN_PASSWORD_FILE);
         run.args = {"samba"};
         return Expect{1, "verstally: db_connect: Unable to read admin password file /etc/zev/.zev.shadow: Invalid "
-                         "argument\nverstally: Unable to connect to the mysql database\n\nSystem error 22: "
+                         "argument\nverstally: Unable to connect to the mysql database\nSystem error 22: "
                          "Invalid argument\n"};
     }},
     // my.cnf is read only while MYSQL_UNIX_PORT is unset: these go over TCP.
@@ -136,7 +136,8 @@ const StartCase kCases[] = {
     // An overlong line that begins with a NUL byte is dropped whole: its
     // tail must not pass for a [mysqld] section naming a dead socket.
     {"MyCnfLineOfNulBytesIsOneLine", [](BoundedStart& t, ToolRun& run) {
-        t.sandbox.writeFile("/etc/my.cnf", std::string(4095, '\0') + "[mysqld]\nsocket=" + t.dead.socketPath() + "\n");
+        t.sandbox.writeFile("/etc/my.cnf",
+                            "[client]\n" + std::string(4095, '\0') + "[mysqld]\nsocket=" + t.dead.socketPath() + "\n");
         t.sandbox.symlink(databaseFacts().socket, "/var/lib/mysql/mysql.sock");
         run.args = {"samba"};
         run.env = {{"ZEV_DB_NAME", t.db.name()}};

@@ -2,7 +2,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <filesystem>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,39 +121,76 @@ TEST(ChildProcess, BothStreamsAreCollectedWholeAndInOrder) {
     }
 }
 
-TEST(ChildProcess, ExecErrorTellsNotStartedFromExitStatus) {
-    char garbage[] = "/var/tmp/verstally-garbage.XXXXXX";  // executable, but no program
-    const int fd = mkstemp(garbage);
-    ASSERT_EQ(write(fd, "\x01\x02", 2) + fchmod(fd, 0755), 2);
-    close(fd);
+// A program that cannot be started is told from one that ran, and an
+// absent one from one that is there: its interpreter or loader missing,
+// no /dev/null (an empty /dev), a /dev/null that is no null device.
+TEST(ChildProcess, StartErrorSaysWhichStepFailedAndWhy) {
+    SKIP_UNLESS_ROOT();
+    char pattern[] = "/var/tmp/verstally-programs.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string garbage = dir + "/garbage", script = dir + "/script", loaderless = dir + "/loaderless";
+    std::string elf = readWholeFile("/bin/true");
+    const std::size_t loader = elf.find("/lib64/ld-linux-x86-64.so.2");
+    ASSERT_NE(loader, std::string::npos);
+    elf[loader + 26] = 'X';
+    const std::pair<std::string, std::string> files[] = {
+        {garbage, "\x01\x02"}, {script, "#! /nonexistent/sh -e\n"}, {loaderless, elf}};
+    for (const auto& file : files) {
+        std::FILE* out = std::fopen(file.first.c_str(), "w");
+        ASSERT_EQ(std::fwrite(file.second.data(), 1, file.second.size(), out), file.second.size());
+        std::fclose(out);
+        chmod(file.first.c_str(), 0755);
+    }
     const struct {
-        std::string path;
+        std::string path, devNull;  // devNull: "" as it is, or what replaces it
         int status;
-        int execError;
+        StartStep step;
+        int error;
+        bool absent;
+        std::string cause;
     } cases[] = {
-        {"/bin/true", 0, 0},
-        {"/bin/false", 1, 0},
-        {"/nonexistent/tool", 1, ENOENT},
-        {"/dev/null", 1, EACCES},
-        {garbage, 1, ENOEXEC},
+        {"/bin/true", "", 0, StartStep::None, 0, false, ""},
+        {"/bin/false", "", 1, StartStep::None, 0, false, ""},
+        {"/nonexistent/tool", "", 1, StartStep::Exec, ENOENT, true, ""},
+        {"/dev/null", "", 1, StartStep::Exec, EACCES, false, ""},
+        {garbage, "", 1, StartStep::Exec, ENOEXEC, false, ""},
+        {script, "", 1, StartStep::Exec, ENOENT, false, "interpreter /nonexistent/sh"},
+        {loaderless, "", 1, StartStep::Exec, ENOENT, false, "loader /lib64/ld-linux-x86-64.so.X"},
+        {"/bin/true", "none", 1, StartStep::DevNull, ENOENT, false, "/dev/null"},
+        {"/bin/true", "directory", 1, StartStep::DevNull, EISDIR, false, "/dev/null"},
+        {"/bin/true", "file", 1, StartStep::DevNull, ENODEV, false, "/dev/null"},
     };
     for (const auto& c : cases) {
-        std::string out, err;
-        Args args{"tool"};
-        int execError = -1;
-        EXPECT_EQ(forkExecvGetOutErrExec(out, err, c.path, args.argv, execError), c.status) << c.path;
-        EXPECT_EQ(execError, c.execError) << c.path;
+        SCOPED_TRACE(c.path + " " + c.devNull);
+        Outcome r = captureInChild([&] {
+            if (!c.devNull.empty() && (unshare(CLONE_NEWNS) != 0 ||
+                                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                                       mount("tmpfs", "/dev", "tmpfs", 0, nullptr) != 0))
+                childFailed("no empty /dev");
+            if (c.devNull == "directory") mkdir("/dev/null", 0755);
+            if (c.devNull == "file") close(open("/dev/null", O_CREAT | O_WRONLY, 0666));
+            std::string out, err;
+            Args args{"tool"};
+            StartError failure;
+            const int status = forkExecvGetOutErrExec(out, err, c.path, args.argv, failure);
+            std::printf("%d %d %d %d %s", status, static_cast<int>(failure.step), failure.error, failure.absent,
+                        failure.cause.c_str());
+        });
+        EXPECT_EQ(r.out, std::to_string(c.status) + " " + std::to_string(static_cast<int>(c.step)) + " " +
+                             std::to_string(c.error) + " " + std::to_string(c.absent) + " " + c.cause) << r.err;
         // The bare start has no exit status to mix it up with: it throws.
-        if (c.execError == 0) continue;
+        if (c.step == StartStep::None || !c.devNull.empty()) continue;
+        Args args{"tool"};
         try {
             forkExecvPipes(-1, -1, -1, c.path, args.argv, static_cast<uid_t>(-1), {});
             ADD_FAILURE() << c.path << " started";
         } catch (const zev::ExSystemErrorBase& e) {
-            EXPECT_EQ(e.errorNumber, c.execError);
+            EXPECT_EQ(e.errorNumber, c.error);
             EXPECT_EQ(e.message, "forkExecvPipes: execv() failed");
         }
     }
-    unlink(garbage);
+    std::filesystem::remove_all(dir);
 }
 
 // A caller that runs with standard descriptors closed: the pipe ends take
@@ -207,25 +248,39 @@ TEST(ChildProcess, ForkFailureThrowsAndLeaksNoDescriptor) {
     EXPECT_EQ(r.out, std::string("forkExecvPipes: fork() failed: ") + std::strerror(EAGAIN) + "|0");
 }
 
-TEST(ChildProcess, SetuidAppliesToTheChildOnly) {
+// A child run as another account has that account's groups, not the
+// caller's; an account without an entry, or a change the caller may not
+// make, is thrown in the caller's process, never in a copy of it.
+TEST(ChildProcess, ChildAsAnotherUserHasThatAccountsGroupsOnly) {
     SKIP_UNLESS_ROOT();
-    std::string out, err;
-    Args args{"id", "-u"};
-    EXPECT_EQ(forkExecvGetOutErr(out, err, "/usr/bin/id", args.argv, NOBODY_ID), 0);
-    EXPECT_EQ(out, std::to_string(NOBODY_ID) + "\n");
+    Sandbox sandbox;
+    writeAccountFiles(sandbox);
+    sandbox.writeFile("/etc/group", sandbox.readFile("/etc/group") + "zevextra:x:4800:zevadm\n");
+    const std::string refused = "forkExecvPipes: setuid() failed: ";
+    const struct {
+        uid_t caller, user;
+        std::string out;
+    } cases[] = {
+        {0, FIXTURE_UID, "4711\n4712\n4712 4800\n"},
+        {0, 4242, refused + std::strerror(ENOENT)},
+        {FIXTURE_UID, 0, refused + std::strerror(EPERM)},
+    };
+    for (const auto& c : cases) {
+        Outcome r = runInSandbox(sandbox, [&c] {
+            const gid_t callers[] = {0, 4, 27};
+            if (setgroups(3, callers) != 0 || (c.caller != 0 && setuid(c.caller) != 0)) _exit(3);
+            std::string out, err;
+            Args args{"sh", "-c", "id -u; id -g; id -G"};
+            try {
+                forkExecvGetOutErr(out, err, "/bin/sh", args.argv, c.user);
+                std::printf("%s", out.c_str());
+            } catch (const zev::ExSystemErrorBase& e) {
+                std::printf("%s", e.what());
+            }
+        });
+        EXPECT_EQ(r.out, c.out) << c.user;
+    }
     EXPECT_EQ(geteuid(), 0u);
-    // A change the child may not make is thrown in the caller's process,
-    // never in a copy of it.
-    Outcome r = captureInChild([&] {
-        if (setuid(NOBODY_ID) != 0) return;
-        std::string ignored;
-        try {
-            forkExecvGetOutErr(ignored, ignored, "/usr/bin/id", args.argv, 0);
-        } catch (const zev::ExSystemError<EPERM>& e) {
-            std::printf("%s", e.what());
-        }
-    });
-    EXPECT_EQ(r.out, std::string("forkExecvPipes: setuid() failed: ") + std::strerror(EPERM));
 }
 
 }  // namespace

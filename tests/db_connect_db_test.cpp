@@ -193,7 +193,7 @@ TEST_F(DbConnect, PortThatIsNoNumberIsTheLibraryDefault) {
         {deadPort, port, false},
     };
     const std::string refused = "verstally: db_connect: failed to connect to database: Error: Can't connect to server "
-                                "on '127.0.0.1' (111)\nverstally: Unable to connect to the mysql database\n\nSystem "
+                                "on '127.0.0.1' (111)\nverstally: Unable to connect to the mysql database\nSystem "
                                 "error 111: " + std::string(std::strerror(ECONNREFUSED)) + "\n";
     for (const auto& c : cases) {
         ToolRun run;

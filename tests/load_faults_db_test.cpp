@@ -13,7 +13,6 @@
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <thread>
 #include <unistd.h>
 
@@ -212,11 +211,19 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
         std::size_t filler;   // bytes of other records before the real ones
         bool killConnection;  // the server ends the tool's sessions meanwhile
         int status;
+        std::string zombies = "";  // what the stand-in counts of the run's zombies, when it does
+        bool hostile = false;      // ToolRun::hostileSignals
     } faults[] = {
         {"connection killed by the server",
          "touch '" + running + "'\nwhile [ ! -e '" + go + "' ]; do sleep 0.05; done\n", 0, true, 1},
         {"16 MiB of output before the records", "", 16u << 20, false, 0},
         {"32 MiB on standard error", "head -c 33554432 /dev/zero | tr '\\000' e >&2\n", 0, false, 0},
+        // The run inherits 300 orphans that end at once; none stays a zombie.
+        {"300 orphans",
+         "for i in $(seq 300); do sh -c 'sleep 0.01 &'; done; sleep 0.5\ncat /proc/[0-9]*/stat 2>/dev/null | "
+         "awk '$3 == \"Z\" && $4 == '$PPID' { n++ } END { print n + 0 }' > '" + file("zombies") + "'\n", 0, false, 0,
+         "0\n"},
+        {"a caller that ignores SIGCHLD and blocks SIGALRM", "", 0, false, 0, "", true},
     };
     for (const auto& f : faults) {
         SCOPED_TRACE(f.what);
@@ -225,7 +232,9 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
         std::remove(running.c_str());
         installDpkgQuery(f.before);
         setGeneration(1, f.filler);
-        const int tool = startTool(sandbox, toolRun({}), file("t.out"), file("t.err"));
+        ToolRun run = toolRun({});
+        run.hostileSignals = f.hostile;
+        const int tool = startTool(sandbox, run, file("t.out"), file("t.err"));
         if (f.killConnection) {
             for (int i = 0; i < 600 && access(running.c_str(), F_OK) != 0; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -246,6 +255,9 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
             EXPECT_EQ(r.out, r.err);
         }
         EXPECT_EQ(askingRuns().size(), 4u);
+        if (!f.zombies.empty()) {
+            EXPECT_EQ(readWholeFile(file("zombies")), f.zombies);
+        }
         EXPECT_EQ(componentRows(db), rowsOf(f.status == 0 ? 1 : 0));
         EXPECT_EQ(processesInSandbox(), std::vector<pid_t>{});
     }
@@ -253,32 +265,44 @@ TEST_F(LoadAndFaults, FaultsWhileTheComponentsAreAskedWriteAllOrNothing) {
 
 // Whatever dpkg-query says or fails to say: the rows of bind and samba
 // after a run over the old table, or the run's message with the old table
-// kept whole.
+// kept whole. Only a dpkg-query that is not there means nothing installed;
+// one that is there but cannot start (no /dev/null, no interpreter) fails.
 TEST_F(LoadAndFaults, OnlyDpkgQuerysOwnAnswerOrItsAbsenceReplacesVersions) {
     const std::string failed = "Unable to query the package database: /usr/bin/dpkg-query ";
+    const std::string notStarted = failed + "could not be started: ";
     struct Case {
         mode_t mode;  // 0: no dpkg-query at all
         std::string ending, error, bind, samba;
+        std::string devNull = "";      // "absent" or "directory": what /dev/null is
+        std::string interpreter = "";  // the stand-in's, when not /bin/sh
     };
     const Case cases[] = {
         {0, "", "", "not_installed", "not_installed"},
-        {0644, "", failed + "could not be executed: " + std::strerror(EACCES) + "\n", "old", "old"},
+        {0644, "", notStarted + std::strerror(EACCES) + "\n", "old", "old"},
         {0755, "exit 2", failed + "exited with status 2\n", "old", "old"},
         {0755, "kill -KILL $$", failed + "was ended by a signal\n", "old", "old"},
         // Some names unknown; samba's i386 copy left as config-files.
         {0755, "exit 1", "", "1:9.2.4-1", "2:4.17"},
+        {0755, "", notStarted + "/dev/null: " + std::strerror(ENOENT) + "\n", "old", "old", "absent"},
+        {0755, "", notStarted + "/dev/null: " + std::strerror(EISDIR) + "\n", "old", "old", "directory"},
+        {0755, "", notStarted + "interpreter /nonexistent/sh: " + std::strerror(ENOENT) + "\n", "old", "old", "",
+         "/nonexistent/sh"},
     };
     const std::string records = installedRecord("bind9", "1:9.2.4-1") + installedRecord("samba", "2:4.17") +
                                 dpkgRecord("samba", "deinstall ok config-files", "2:4.16");
-    const std::string query = sandbox.layerPath(DPKG_QUERY_PATH);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode == 0 ? "absent" : c.error);
         writeOldTable();
+        std::error_code ignored;
+        fs::remove_all(sandbox.layerPath("/dev"), ignored);
+        if (c.devNull == "absent") sandbox.remove("/dev/null");
+        if (c.devNull == "directory") sandbox.makeDir("/dev/null");
         if (c.mode != 0) {
             FakeDpkgQuery fake(sandbox, records, c.mode, c.ending);
+            const std::string script = sandbox.readFile(DPKG_QUERY_PATH);
+            if (!c.interpreter.empty()) sandbox.writeFile(DPKG_QUERY_PATH, "#!" + c.interpreter + script.substr(9), c.mode);
         } else {
-            sandbox.writeFile(DPKG_QUERY_PATH, "");
-            ASSERT_EQ(unlink(query.c_str()) == 0 && mknod(query.c_str(), S_IFCHR, makedev(0, 0)) == 0, true);
+            sandbox.remove(DPKG_QUERY_PATH);
             EXPECT_EQ(runInSandbox(sandbox, [] { std::printf("%d", access(DPKG_QUERY_PATH, F_OK)); }).out, "-1");
         }
         Outcome r = run({});

@@ -60,7 +60,7 @@ TEST(Messages, ReportErrorAppendsSavedErrnoAndCutsNothing) {
                                  "verstally: plain 8\n" + "verstally: " + longText + "|end\nSystem error 1: " +
                                  std::strerror(EPERM) + "\nverstally: " + y + "123456\nverstally: " + z +
                                  "\nSystem error 5: " + std::strerror(EIO) + "\n" +
-                                 "verstally: with newline\n\nSystem error 13: " + std::strerror(EACCES) + "\n";
+                                 "verstally: with newline\nSystem error 13: " + std::strerror(EACCES) + "\n";
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, expected);
     EXPECT_EQ(r.out, expected);

@@ -1,5 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <cstring>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +38,21 @@ protected:
         auto rows = componentRows(db);
         db.exec("DELETE FROM Components");
         return rows.count(component) ? rows[component] : "<no row>";
+    }
+
+    // An update run in whose mount namespace a FUSE file system (bindfs)
+    // mirrors `source` at `mountPoint`, root's files as root's.
+    Outcome runOverFuse(const std::string& source, const std::string& mountPoint) {
+        return captureInChild([&] {
+            if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                std::system(("bindfs -o nonempty '" + source + "' '" + mountPoint + "'").c_str()) != 0)
+                childFailed("no FUSE mount");
+            const Outcome inner = runTool(sandbox, toolRun({}));
+            umount2(mountPoint.c_str(), MNT_DETACH);
+            std::fputs(inner.err.c_str(), stderr);
+            std::fflush(stderr);
+            _exit(inner.exited ? inner.status : 128 + inner.status);
+        });
     }
 
     std::unique_ptr<FakeDpkgQuery> dpkg;
@@ -86,15 +105,48 @@ TEST_F(Probe, ColdfusionTakesTheFirstLineOfWhatTheToolSays) {
     }
 }
 
-TEST_F(Probe, ToolThatCannotBeStartedLeavesItNotInstalled) {
+// A tool that is there but cannot be started, or that runs what another
+// user may choose (an interpreter, a FUSE file system's claims), fails the
+// run instead of changing its row.
+TEST_F(Probe, ToolThatIsThereButCannotSafelyRunFailsTheRun) {
     setColdfusion("standard", cfPath);
-    sandbox.writeFile(cfPath + "/bin/cfinfo", "#!/nonexistent/interpreter\n", 0755);
-    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/nonexistent/interpreter\n", 0755);
-    EXPECT_EQ(rowAfterRun("coldfusion"), "not_installed");
-    EXPECT_EQ(componentRows(db).size(), 0u);
-    last = run({});
-    EXPECT_EQ(componentRows(db).at("frontpage"), "not_installed");
-    EXPECT_EQ(last.status, 0);
+    const std::string tool = cfPath + "/bin/cfinfo", mirrored = sandbox.root() + "/mirrored";
+    const std::string usersShell = sandbox.root() + "/users/sh", scriptShell = sandbox.root() + "/script-sh";
+    sandbox.writeFile(usersShell, readWholeFile("/bin/sh"), 0755);
+    ASSERT_EQ(chown(usersShell.c_str(), 65534, 65534), 0);
+    sandbox.writeFile(scriptShell, "#!/bin/sh\n", 0755);
+    sandbox.writeFile(mirrored + "/cfinfo", "#!/bin/sh\necho 7\n", 0755);
+    const auto unable = [](const std::string& program, const std::string& reason, int error) {
+        return "Unable to exec program " + program + ": " + reason + std::strerror(error) + "\nSystem error " +
+               std::to_string(error) + ": " + std::strerror(error);
+    };
+    const std::string refused = "Bad file permissions on ColdFusion binary file " + tool;
+    const struct {
+        std::string interpreter;
+        bool busy, fuse;  // the tool open for writing; its directory a FUSE mirror of `mirrored`
+        std::string message;
+    } cases[] = {
+        {"/nonexistent/sh", false, false, unable(tool, "interpreter /nonexistent/sh: ", ENOENT)},
+        {"/bin/sh", true, false, unable(tool, "", ETXTBSY)},
+        {usersShell, false, false, refused + ": interpreter " + usersShell},
+        {scriptShell, false, false, refused + ": interpreter " + scriptShell},
+        {"sh", false, false, refused + ": interpreter sh"},
+        {"/bin/sh", false, true, refused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        sandbox.writeFile(tool, "#!" + c.interpreter + "\necho 7\n", 0755);
+        const int writer = c.busy ? open(tool.c_str(), O_WRONLY | O_CLOEXEC) : -1;
+        last = c.fuse ? runOverFuse(mirrored, cfPath + "/bin") : run({});
+        if (writer >= 0) close(writer);
+        EXPECT_EQ(last.status, 1);
+        EXPECT_EQ(last.err, line(c.message));
+        EXPECT_TRUE(componentRows(db).empty());
+    }
+    setColdfusion("standard", "/nowhere");
+    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/nonexistent/sh\n", 0755);
+    EXPECT_EQ(rowAfterRun("frontpage"), "<no row>");
+    EXPECT_EQ(last.err, line(unable(FRONTPAGE_TOOL_PATH, "interpreter /nonexistent/sh: ", ENOENT)));
 }
 
 TEST_F(Probe, ToolAndEveryDirectoryAboveItMustBeRootsAlone) {

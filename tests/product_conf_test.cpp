@@ -87,7 +87,7 @@ TEST(ProductConf, MissingKeyMessages) {
              std::strerror(EACCES) + "\n"},
         {"MYSQL_BIN_D", 0, "verstally: Error: MYSQL_BIN_D not defined\n"},
         {"MYSQL_BIN_D", ENOENT,
-         std::string("verstally: Error: MYSQL_BIN_D not defined\n\nSystem error 2: ") + std::strerror(ENOENT) + "\n"},
+         std::string("verstally: Error: MYSQL_BIN_D not defined\nSystem error 2: ") + std::strerror(ENOENT) + "\n"},
         {"DRWEB_ETC_D", 0, "verstally: Error: DRWEB_ETC_D not defined\n"},
         {nullptr, 0, "verstally: Error: PRODUCT_ROOT_D not defined\n"},  // "PRODUCT_ROOT_D  ": empty
     };

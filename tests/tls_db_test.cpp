@@ -1,9 +1,13 @@
 // A remote panel database that accepts only TLS: a private server of its
-// own with require_secure_transport, a CA and a certificate made here.
+// own with require_secure_transport, a CA and a certificate made here; and
+// a second one that offers no TLS at all, as a man in the middle would.
+#include <algorithm>
 #include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "harness/accounts.h"
 #include "harness/database.h"
@@ -12,37 +16,62 @@
 
 namespace {
 
-using ::testing::AllOf;
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 const std::string STATE = std::string(VERSTALLY_TEST_STATE_DIR) + "/tls";
 const std::string FIXTURE = std::string(VERSTALLY_SOURCE_DIR) + "/tests/harness/mariadb-fixture";
 
+void startServer(const std::string& name, const std::string& options) {
+    const std::string start = "MARIADB_FIXTURE_OPTIONS='" + options + "' '" + FIXTURE + "' start '" + STATE + "/" +
+                              name + "' '" + VERSTALLY_SOURCE_DIR + "/sql/schema.sql' >/dev/null";
+    ASSERT_EQ(std::system(start.c_str()), 0) << name;
+}
+
+// The server's count of sessions that ended without the client's goodbye.
+std::string abortedClients(const std::string& name) {
+    const std::string ask = "mariadb --no-defaults -uroot -NB -e \"SHOW GLOBAL STATUS LIKE 'Aborted_clients'\" -S" +
+                            readDatabaseFacts(STATE + "/" + name + "/mariadb.facts").socket;
+    char line[256] = "";
+    FILE* answer = popen(ask.c_str(), "r");
+    if (answer != nullptr && std::fgets(line, sizeof line, answer) == nullptr) line[0] = '\0';
+    if (answer != nullptr) pclose(answer);
+    return line;
+}
+
 class Tls : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // A CA, a server certificate for 127.0.0.1 signed by it, and a CA
-        // that signed nothing here.
+        // A CA, a server certificate for 127.0.0.1 signed by it, a CA that
+        // signed nothing here, a list that revokes the server's
+        // certificate, and a FIFO.
         const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2";
+        const std::string ca = "openssl ca -config ca.cnf -keyfile ca.key -cert ca.pem";
         const std::string make = "set -e; rm -rf '" + STATE + "'; mkdir -p '" + STATE + "'; cd '" + STATE +
                                  "'; openssl req -x509 " + key + " -keyout ca.key -out ca.pem -subj /CN=panel-ca; "
                                  "openssl req -x509 " + key + " -keyout other.key -out other.pem -subj /CN=other-ca; "
                                  "openssl req " + key + " -keyout server.key -out server.csr -subj /CN=127.0.0.1; "
                                  "printf 'subjectAltName=IP:127.0.0.1\\n' > san; openssl x509 -req -in server.csr "
-                                 "-CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile san -out server.pem";
+                                 "-CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile san -out server.pem; "
+                                 "printf '[ca]\\ndefault_ca=d\\n[d]\\ndatabase=index\\ndefault_md=sha256\\n"
+                                 "default_crl_days=2\\n' > ca.cnf; touch index; " + ca + " -revoke server.pem; " +
+                                 ca + " -gencrl -out crl.pem; mkfifo fifo.pem";
         ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0) << "openssl";
-        const std::string start = "MARIADB_FIXTURE_OPTIONS='--ssl-ca=" + STATE + "/ca.pem --ssl-cert=" + STATE +
-                                  "/server.pem --ssl-key=" + STATE + "/server.key --require-secure-transport=ON' '" +
-                                  FIXTURE + "' start '" + STATE + "/db' '" + VERSTALLY_SOURCE_DIR + "/sql/schema.sql'";
-        ASSERT_EQ(std::system((start + " >/dev/null").c_str()), 0);
+        startServer("db", "--ssl-ca=" + STATE + "/ca.pem --ssl-cert=" + STATE + "/server.pem --ssl-key=" + STATE +
+                              "/server.key --require-secure-transport=ON");
+        startServer("plain", "--skip-ssl");
     }
-    static void TearDownTestSuite() { std::system(("'" + FIXTURE + "' stop '" + STATE + "/db'").c_str()); }
+    static void TearDownTestSuite() {
+        for (const char* name : {"db", "plain"})
+            std::system(("'" + FIXTURE + "' stop '" + STATE + "/" + name + "'").c_str());
+    }
 };
 
 // Only the TLS settings are taken from the option files, from [client] and
-// from [verstally] alike: a [client] group that names another host, port,
-// socket, login, password and database changes none of the tool's choices.
+// from [verstally] alike, in file order: a [client] group that names
+// another host, port, socket, login, password and database changes none of
+// the tool's choices. TLS that is asked for is TLS or no connection.
 TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
     SKIP_UNLESS_ROOT();
     Sandbox sandbox;
@@ -50,44 +79,81 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
     sandbox.writeProductConf();
     writeAccountFiles(sandbox);
     FakeDpkgQuery dpkg(sandbox, installedRecord("samba", "2:4.17"));
-    const std::string home = sandbox.root() + "/home";
-    const std::string port = std::to_string(readDatabaseFacts(STATE + "/db/mariadb.facts").port);
+    const std::string home = sandbox.root() + "/home", ca = "ssl-ca=" + STATE + "/ca.pem\n";
     const std::string elsewhere =
         "host=192.0.2.1\nport=1\nsocket=/nonexistent.sock\nuser=nobody\npassword=wrong\ndatabase=nowhere\n";
+    const std::string refusedPlain = "failed to connect to database: Error: the server did not use TLS";
     const struct {
-        const char* where;
-        std::string text;
+        const char* server;
+        std::string etc;   // /etc/my.cnf
+        std::string home;  // ~/.my.cnf, root's
+        std::string out;   // before the version, or the failure's reason (a pattern) in the first line
         bool connects;
-        const char* reason;  // in the failure's first line
+        const char* host = "127.0.0.1";
+        uid_t homeOwner = 0;
     } cases[] = {
-        // Without TLS the server refuses the login.
-        {"/etc/mysql/my.cnf", "", false, "Access denied"},
-        {"/etc/mysql/my.cnf", "[client]\nssl-ca=" + STATE + "/ca.pem\n" + elsewhere, true, ""},
-        {"/home/.my.cnf",
-         "[client]\n" + elsewhere + "[verstally]\nssl-ca = " + STATE + "/ca.pem\nssl-verify-server-cert\n", true, ""},
-        {"/etc/mysql/my.cnf", "[client-mariadb]\nssl\n", true, ""},  // TLS without a CA to check against
-        // A CA that did not sign the server's certificate: the library's reason.
-        {"/etc/my.cnf", "[client]\nssl-ca=" + STATE + "/other.pem\nssl-verify-server-cert=on\n", false, "certificate"},
+        // Without TLS the server refuses the login (MariaDB 10.11, 11.x).
+        {"db", "", "", "Access denied|insecure transport", false},
+        {"db", "[client]\n" + ca + elsewhere, "", "", true},
+        {"db", "", "[client]\n" + elsewhere + "[verstally]\nssl-ca = " + STATE + "/ca.pem\nssl-verify-server-cert\n",
+         "", true},
+        {"db", "[client-mariadb]\nssl\n", "", "", true},  // TLS without a CA to check against
+        // Root reads no ~/.my.cnf of another user, kept in HOME.
+        {"db", "[client]\n" + ca, "[client]\nssl=0\n",
+         "verstally: Config file '" + home + "/.my.cnf' does not belong to root and is ignored\n", true, "127.0.0.1",
+         65534},
+        // Refused: a CA that did not sign the server's certificate, a list
+        // that revokes it, a FIFO as CA.
+        {"db", "[client]\nssl-ca=" + STATE + "/other.pem\nssl-verify-server-cert=on\n", "", "certificate", false},
+        {"db", "[client]\n" + ca + "ssl-crl=" + STATE + "/crl.pem\n", "", "revoked", false},
+        // With a CA the host name is checked, verification on or not.
+        {"db", "[client]\n" + ca + "ssl-verify-server-cert=0\n", "", "Validation of SSL server|Hostname verif",
+         false, "db.example"},
+        {"db", "[client]\nssl-ca=" + STATE + "/fifo.pem\n", "", "ssl-ca names '" + STATE + "/fifo.pem', which is not",
+         false},
+        {"plain", "", "", "", true},
+        {"plain", "[client-server]\nssl\n", "", refusedPlain, false},
+        {"plain", "[verstally]\n" + ca + "ssl-verify-server-cert=0\n", "", "SSL is required", false},
+        {"plain", "[client]\n" + ca + "ssl-verify-server-cert\n", "[client]\nskip-ssl\n", "SSL is required", false},
     };
+    // Read after /etc/my.cnf, but world-writable: ignored.
+    sandbox.writeFile("/etc/mysql/conf.d/zz.cnf", "[client]\nskip-ssl\n", 0666);
+    sandbox.writeFile("/etc/mysql/my.cnf", "[client]\n!includedir /etc/mysql/conf.d\n");
+    sandbox.writeFile("/etc/hosts", "127.0.0.1 localhost db.example\n");
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        for (const char* file : {"/etc/mysql/my.cnf", "/etc/my.cnf"}) sandbox.writeFile(file, "");
-        sandbox.writeFile(home + "/.my.cnf", "");
-        sandbox.writeFile(std::string(c.where) == "/home/.my.cnf" ? home + "/.my.cnf" : c.where, c.text);
+        SCOPED_TRACE(c.etc + "~:\n" + c.home);
+        sandbox.writeFile("/etc/my.cnf", c.etc);
+        sandbox.writeFile(home + "/.my.cnf", c.home);
+        ASSERT_EQ(chown((home + "/.my.cnf").c_str(), c.homeOwner, c.homeOwner), 0);
+        const std::string port = std::to_string(readDatabaseFacts(STATE + "/" + c.server + "/mariadb.facts").port);
         for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"samba"}}) {
             ToolRun run;
             run.args = args;
-            run.env = {{"ZEV_DB_HOST", "127.0.0.1"}, {"ZEV_DB_PORT", port}, {"HOME", home}};
+            run.env = {{"ZEV_DB_HOST", c.host}, {"ZEV_DB_PORT", port}, {"HOME", home}};
             const Outcome r = runTool(sandbox, run);
+            const std::string warning = "verstally: World-writable config file '/etc/mysql/conf.d/zz.cnf' is ignored\n";
             EXPECT_EQ(r.status, c.connects ? 0 : 1) << r.err;
-            if (c.connects)
-                EXPECT_EQ(r.out, args.empty() ? "" : "samba:2:4.17\n");
-            else
-                EXPECT_THAT(r.err.substr(0, r.err.find('\n')),
-                            AllOf(StartsWith("verstally: db_connect: failed to connect to database: Error: "),
-                                  HasSubstr(c.reason)));
+            ASSERT_THAT(r.out, StartsWith(warning));
+            const std::string out = r.out.substr(warning.size()), first = out.substr(0, out.find('\n'));
+            if (c.connects) {
+                EXPECT_EQ(out, c.out + (args.empty() ? "" : "samba:2:4.17\n"));
+                continue;
+            }
+            EXPECT_THAT(first, StartsWith("verstally: db_connect: "));
+            EXPECT_THAT(first, ContainsRegex(c.out));
+            EXPECT_EQ(out.substr(std::min(out.size(), first.size() + 1)),
+                      "verstally: Unable to connect to the mysql database\n");
         }
     }
+    // A run that fails once connected, with both connections open (the
+    // last case's settings reach the TLS server).
+    ToolRun run;
+    run.args = {"unknown"};
+    run.env = {{"ZEV_DB_HOST", "127.0.0.1"}, {"HOME", home},
+               {"ZEV_DB_PORT", std::to_string(readDatabaseFacts(STATE + "/db/mariadb.facts").port)}};
+    EXPECT_THAT(runTool(sandbox, run).err, HasSubstr("Package 'unknown' is not found"));
+    // Every session the tool opened, on every path, ended with its goodbye.
+    for (const char* server : {"db", "plain"}) EXPECT_EQ(abortedClients(server), "Aborted_clients\t0\n") << server;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include "harness/sandbox.h"
 
@@ -21,6 +22,7 @@ const std::string USAGE =
     "    shows the <package> version\n"
     " verstally --help\n"
     "    shows this message\n";
+const std::string VERSION_LINE = std::string("verstally ") + VERSTALLY_VERSION + "\n";
 
 class Tool : public ::testing::Test {
 protected:
@@ -37,19 +39,21 @@ protected:
     Sandbox sandbox;
 };
 
-TEST_F(Tool, HelpPrintsUsageAndSoDoTwoOrMoreArgumentsButFail) {
-    const std::pair<std::vector<std::string>, int> cases[] = {
-        {{"-h"}, 0}, {{"--help"}, 0}, {{"-h", "extra"}, 1}, {{"--help", "x", "y"}, 1}, {{"bind", "samba"}, 1},
+TEST_F(Tool, HelpAndVersionPrintButTwoOrMoreArgumentsFailWithUsage) {
+    const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+        {{"-h"}, 0, USAGE},           {{"--help"}, 0, USAGE},          {{"-h", "extra"}, 1, USAGE},
+        {{"--help", "x", "y"}, 1, USAGE}, {{"bind", "samba"}, 1, USAGE}, {{"--version", "x"}, 1, USAGE},
+        {{"--version"}, 0, VERSION_LINE},
     };
-    for (const auto& c : cases) {
-        Outcome r = run(c.first, "/some/where/renamed");
-        EXPECT_EQ(r.status, c.second) << c.first[0];
-        EXPECT_EQ(r.out, USAGE) << c.first[0];
-        EXPECT_EQ(r.err, "") << c.first[0];
+    for (const auto& [args, status, out] : cases) {
+        Outcome r = run(args, "/some/where/renamed");
+        EXPECT_EQ(r.status, status) << args[0];
+        EXPECT_EQ(r.out, out) << args[0];
+        EXPECT_EQ(r.err, "") << args[0];
     }
 }
 
-TEST_F(Tool, MissingKeyEndsEveryModeBeforeUsage) {
+TEST_F(Tool, MissingKeyEndsEveryModeButTheVersionBeforeUsage) {
     // A key left out, an empty file, no file at all.
     const std::pair<std::function<void()>, std::string> configurations[] = {
         {[&] { sandbox.writeProductConf("MYSQL_BIN_D"); }, "MYSQL_BIN_D"},
@@ -68,6 +72,9 @@ TEST_F(Tool, MissingKeyEndsEveryModeBeforeUsage) {
             EXPECT_EQ(r.out, r.err);
             EXPECT_THAT(r.out, Not(HasSubstr("Usage:")));
         }
+        Outcome version = run({"--version"});
+        EXPECT_EQ(version.status, 0) << key;
+        EXPECT_EQ(version.out, VERSION_LINE) << key;
     }
 }
 

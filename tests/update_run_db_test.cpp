@@ -17,7 +17,7 @@
 
 namespace {
 
-using ::testing::HasSubstr;
+using ::testing::EndsWith;
 using ::testing::StartsWith;
 
 using Rows = std::vector<std::pair<std::string, std::string>>;
@@ -38,13 +38,14 @@ protected:
         return 0;
     }
     std::vector<std::string> replaces() { return db.statementsMentioning("REPLACE Components"); }
-    // Starts a run, waits until the stand-in child has written its pid,
-    // strikes the time-out and collects the run. `waited` is that pid.
-    Outcome runUntilTimeOut(pid_t& waited) {
+    // Starts `run`, waits until the stand-in child has written its pid,
+    // sends `signal` (SIGALRM: the time-out strikes) and collects the run.
+    // `waited` is that pid.
+    Outcome runUntilEnded(pid_t& waited, const ToolRun& run, int signal) {
         const std::string out = sandbox.root() + "/t.out", err = sandbox.root() + "/t.err";
-        int tool = startTool(sandbox, toolRun({}), out, err);
+        int tool = startTool(sandbox, run, out, err);
         waited = waitForDpkgQuery();
-        if (waited != 0) kill(tool, SIGALRM);
+        if (waited != 0) kill(tool, signal);
         else kill(tool, SIGKILL);
         return collectChild(tool, out, err);
     }
@@ -157,11 +158,15 @@ TEST_F(UpdateRun, FailedQuestionWritesNothingAndPrintsTheExceptionOnly) {
 TEST_F(UpdateRun, DatabaseDownEndsBeforeTheLock) {
     DeadServer dead;
     FakeDpkgQuery dpkg(sandbox, "");
-    Outcome r = run({}, dead.tcpEnv(db.name()));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.err, StartsWith("verstally: db_connect: failed to connect to database: Error: "));
-    EXPECT_THAT(r.err, HasSubstr("\nverstally: Unable to connect to the mysql database\n"));
-    EXPECT_EQ(r.out, r.err);
+    // A refused connection reads the same over TCP and a Unix socket.
+    for (const auto& env : {dead.tcpEnv(db.name()), dead.socketEnv(db.name())}) {
+        Outcome r = run({}, env);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_THAT(r.err, StartsWith("verstally: db_connect: failed to connect to database: Error: "));
+        EXPECT_THAT(r.err, EndsWith(" (111)\nverstally: Unable to connect to the mysql database\nSystem error 111: " +
+                                    std::string(std::strerror(ECONNREFUSED)) + "\n"));
+        EXPECT_EQ(r.out, r.err);
+    }
     // The product root lies outside every overlay: its path is the same
     // inside and out.
     EXPECT_NE(access((sandbox.productRoot() + "/var/utilities.sem").c_str(), F_OK), 0);
@@ -200,9 +205,12 @@ TEST_F(UpdateRun, ClosedStandardDescriptorsReceiveNothing) {
 // The time-out, driven by SIGALRM while a child hangs, counts itself,
 // writes nothing and ends every process the run started: a hung
 // dpkg-query, and a vendor tool whose own children keep its pipe open, one
-// in its group, one in a session of its own, out of reach of any group.
-TEST_F(UpdateRun, TimeOutCountsItselfAndLeavesNoProcessBehind) {
-    const std::string cfPath = sandbox.root() + "/cf";
+// in its group, one in a session of its own, out of reach of any group. A
+// signal that ends the run does the same without counting. What the run's
+// caller started itself (a wrapper's job) lives on; a caller's ignored
+// SIGCHLD or blocked SIGALRM changes nothing.
+TEST_F(UpdateRun, TimeOutOrSignalEndsWhatTheRunStartedAndNothingElse) {
+    const std::string cfPath = sandbox.root() + "/cf", spared = sandbox.root() + "/spared.pid";
     const std::string inGroup = sandbox.root() + "/in-group.pid", ownSession = sandbox.root() + "/own-session.pid";
     const std::string stuckTool = "#!/bin/sh\nsleep 1000 & echo $! > '" + inGroup +
                                   "'\nsetsid sleep 1000 & echo $! > '" + ownSession + "'\necho $$ > '" + pidFile() +
@@ -211,9 +219,14 @@ TEST_F(UpdateRun, TimeOutCountsItselfAndLeavesNoProcessBehind) {
         const char* before;  // verstally_fails (null: absent)
         const char* after;
         bool inVendorTool;
-    } cases[] = {{nullptr, "1", false}, {"3", "4", false}, {"", "1", false}, {nullptr, "1", true}};
+        int signal;
+        bool wrapped, hostile;  // started by a wrapper with a job of its own; ToolRun::hostileSignals
+    } cases[] = {{nullptr, "1", false, SIGALRM, false, false}, {"3", "4", false, SIGALRM, false, true},
+                 {"", "1", false, SIGALRM, true, false},       {nullptr, "1", true, SIGALRM, false, false},
+                 {"3", "3", true, SIGTERM, false, false},      {"3", "3", false, SIGINT, true, false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.inVendorTool ? "vendor tool" : "dpkg-query");
+        SCOPED_TRACE(std::string(c.inVendorTool ? "vendor tool " : "dpkg-query ") + strsignal(c.signal) +
+                     (c.wrapped ? ", wrapped" : "") + (c.hostile ? ", hostile" : ""));
         db.exec("DELETE FROM misc");
         if (c.before != nullptr)
             db.exec(std::string("INSERT INTO misc VALUES ('verstally_fails', '") + c.before + "')");
@@ -226,11 +239,16 @@ TEST_F(UpdateRun, TimeOutCountsItselfAndLeavesNoProcessBehind) {
         } else {
             installSleepingDpkgQuery();
         }
+        ToolRun run = toolRun({});
+        if (c.wrapped) run.wrapper = "sleep 1000 & echo $! > '" + spared + "'";
+        run.hostileSignals = c.hostile;
         pid_t stuck = 0;
-        Outcome r = runUntilTimeOut(stuck);
-        ASSERT_NE(stuck, 0);
+        Outcome r = runUntilEnded(stuck, run, c.signal);
+        ASSERT_NE(stuck, 0) << r.err;
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "verstally: Verstally timeout\n");
+        EXPECT_EQ(r.err, std::string("verstally: Verstally ") +
+                             (c.signal == SIGALRM ? "timeout" : std::string("ended by SIG") + sigabbrev_np(c.signal)) +
+                             "\n");
         EXPECT_EQ(r.out, r.err);
         EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), c.after);
         EXPECT_TRUE(componentRows(db).empty());
@@ -240,6 +258,10 @@ TEST_F(UpdateRun, TimeOutCountsItselfAndLeavesNoProcessBehind) {
         for (pid_t pid : started) {
             EXPECT_EQ(kill(pid, 0), -1) << pid << " was left behind";
             kill(pid, SIGKILL);
+        }
+        if (c.wrapped) {
+            const pid_t job = static_cast<pid_t>(std::stol(readWholeFile(spared)));
+            EXPECT_EQ(kill(job, SIGKILL), 0) << "the caller's own job was ended";
         }
     }
 }

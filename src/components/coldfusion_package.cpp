@@ -38,7 +38,7 @@ void ColdfusionPackage::fetchVersion() {
     if (db == nullptr) fatal_error("%s", DB_CONNECT_FAILURE);
     const bool configured = readInstanceParam(CF_INSTANCE_TYPE_PARAM, db, type) &&
                             readInstanceParam(CF_INSTANCE_PATH_PARAM, db, path);
-    mysql_close(db);
+    close_connection(db);
     if (!configured) return;
 
     const bool j2ee = std::strcmp(type, CF_J2EE_TYPE) == 0;
@@ -55,8 +55,6 @@ void ColdfusionPackage::fetchVersion() {
     int fromTool;
     const pid_t child =
         startTool(checked.executable.c_str(), checked.name.c_str(), argument, -1, fromTool, checked.directory.c_str());
-    // A tool that could not be started says nothing about an installation.
-    if (child < 0) return;
     const std::size_t got = readToolOutput(fromTool, output, sizeof output);
     waitForTool(child);
 

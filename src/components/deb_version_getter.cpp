@@ -1,7 +1,5 @@
 #include "components/deb_version_getter.h"
 
-#include <cerrno>
-#include <cstring>
 
 #include "components/argument_vector.h"
 #include "env/constants.h"
@@ -71,15 +69,16 @@ void DebVersionGetter::getVersions() {
 
     std::string output;
     std::string error;
-    int execError = 0;
-    const int status = forkExecvGetOutErrExec(output, error, DPKG_QUERY_PATH, args.argv(), execError);
-    // No package tool at all: nothing is installed. Any other failure must
-    // not pass for an answer, or every real version would be overwritten.
-    // Status 1 is the normal answer when some name is unknown.
-    if (execError == ENOENT) {
+    StartError failure;
+    const int status = forkExecvGetOutErrExec(output, error, DPKG_QUERY_PATH, args.argv(), failure);
+    // No package tool at all: nothing is installed. Any other failure (one
+    // that is there but cannot start, no /dev/null) must not pass for an
+    // answer, or every real version would be overwritten. Status 1 is the
+    // normal answer when some name is unknown.
+    if (failure.absent) {
         output.clear();
-    } else if (execError != 0) {
-        queryFailed(std::string("could not be executed: ") + std::strerror(execError));
+    } else if (failure.step != StartStep::None) {
+        queryFailed("could not be started: " + startErrorText(failure));
     } else if (status < 0) {
         queryFailed("was ended by a signal");
     } else if (status != 0 && status != 1) {

@@ -20,14 +20,11 @@ void FrontpagePackage::fetchVersion() {
     int fromGrep;
     const pid_t toolChild =
         startTool(checked.executable.c_str(), checked.name.c_str(), FRONTPAGE_TOOL_ARG, -1, fromTool);
-    if (toolChild < 0) return;
     const pid_t grepChild = startTool(GREP_PATH, "grep", FRONTPAGE_GREP_PATTERN, fromTool, fromGrep);
     close(fromTool);
     char output[TEXT_BUFFER_SIZE];
-    const std::size_t got = grepChild < 0 ? 0 : readToolOutput(fromGrep, output, sizeof output);
+    const std::size_t got = readToolOutput(fromGrep, output, sizeof output);
     waitForTool(toolChild);
-    // Without grep nothing was read: that says nothing about the tool.
-    if (grepChild < 0) return;
     waitForTool(grepChild);
 
     const std::string text(output, got);

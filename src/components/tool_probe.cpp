@@ -7,6 +7,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -36,6 +37,17 @@ bool safeTool(const struct stat& st) {
     return (st.st_mode & TOOL_MODE_MASK) == TOOL_MODE_REQUIRED && safeOwner(st) && !writableByOthers(st);
 }
 
+// What stat says of `path` is only as true as its file system: false on
+// one whose owners and modes its server chooses (or when that cannot be
+// told).
+bool keptByKernel(const char* path) {
+    struct statfs fs;
+    if (statfs(path, &fs) != 0) return false;
+    for (long type : SHARED_FILE_SYSTEM_TYPES)
+        if (static_cast<long>(fs.f_type) == type) return false;
+    return true;
+}
+
 // Puts the names of `path` ("" and "." left out) in front of `rest`.
 void prependNames(const std::string& path, std::deque<std::string>& rest) {
     std::vector<std::string> names;
@@ -63,7 +75,7 @@ std::string joinNames(const std::vector<std::string>& names, std::size_t count) 
 // which has passed already.
 bool walkSafely(const std::string& path, std::vector<std::string>& resolved) {
     struct stat st;
-    if (lstat("/", &st) != 0 || !safeDirectory(st)) return false;
+    if (lstat("/", &st) != 0 || !safeDirectory(st) || !keptByKernel("/")) return false;
     std::deque<std::string> rest;
     prependNames(path, rest);
     if (path.empty() || path[0] != '/') {
@@ -93,10 +105,25 @@ bool walkSafely(const std::string& path, std::vector<std::string>& resolved) {
             prependNames(std::string(target.data(), static_cast<std::size_t>(length)), rest);
             continue;
         }
+        if (!keptByKernel(here.c_str())) return false;
         if (rest.empty()) return safeTool(st);
         if (!safeDirectory(st)) return false;
     }
     return false;  // a directory, not a tool
+}
+
+// A script runs its interpreter as root too: it must pass as the tool
+// does, by an absolute path, and be no script itself (the kernel would run
+// that one's interpreter in turn). True for a tool that is no script, and
+// for a missing interpreter, which the start then names.
+bool safeInterpreter(const std::string& tool, std::string& interpreter) {
+    interpreter = scriptInterpreter(tool.c_str());
+    struct stat st;
+    if (interpreter.empty() || (interpreter[0] == '/' && stat(interpreter.c_str(), &st) != 0 && errno == ENOENT))
+        return true;
+    std::vector<std::string> resolved;
+    return interpreter[0] == '/' && walkSafely(interpreter, resolved) &&
+           scriptInterpreter(joinNames(resolved, resolved.size()).c_str()).empty();
 }
 
 }  // namespace
@@ -106,7 +133,11 @@ bool toolPresent(const char* path, const char* label, CheckedTool& tool) {
     if (stat(path, &st) != 0) return false;
     std::vector<std::string> resolved;
     if (!walkSafely(path, resolved)) fatal_message("Bad file permissions on %s %s\n", label, path);
-    tool.executable = joinNames(resolved, resolved.size());
+    const std::string executable = joinNames(resolved, resolved.size());
+    std::string interpreter;
+    if (!safeInterpreter(executable, interpreter))
+        fatal_message("Bad file permissions on %s %s: interpreter %s\n", label, path, interpreter.c_str());
+    tool.executable = executable;
     tool.directory = joinNames(resolved, resolved.size() - 1);
     const char* slash = std::strrchr(path, '/');
     tool.name = slash != nullptr ? slash + 1 : path;
@@ -125,20 +156,22 @@ pid_t startTool(const char* executable, const char* argv0, const char* argument,
     start.output = output[1];
     start.error = output[1];
     start.directory = directory;
-    int notStarted = 0;
+    StartError failure;
     pid_t child;
     try {
-        child = startChild(start, notStarted);
+        child = startChild(start, failure);
     } catch (const zev::ExSystemErrorBase& e) {
         errno = e.errorNumber;
         fatal_error("Unable to create child: %s\n", std::strerror(e.errorNumber));
     }
+    // The tool was found: one that cannot start says nothing of what is
+    // installed, and must not pass for an absent one.
+    if (child < 0) {
+        errno = failure.error;
+        fatal_error("Unable to exec program %s: %s\n", executable, startErrorText(failure).c_str());
+    }
     close(output[1]);
     outputRead = output[0];
-    if (child < 0) {
-        close(output[0]);
-        outputRead = -1;
-    }
     return child;
 }
 
@@ -148,16 +181,12 @@ std::size_t readToolOutput(int fd, char* buffer, std::size_t size) {
     for (;;) {
         char* target = kept < size ? buffer + kept : discard;
         std::size_t room = kept < size ? size - kept : sizeof discard;
-        ssize_t got = read(fd, target, room);
+        const ssize_t got = wait_through_interrupts([&] { return read(fd, target, room); });
         if (got > 0) {
             if (kept < size) kept += static_cast<std::size_t>(got);
             continue;
         }
         if (got == 0) break;
-        if (errno == EINTR) {
-            safe_point();
-            continue;
-        }
         fatal_error("Unable to read program output: %s\n", std::strerror(errno));
     }
     close(fd);

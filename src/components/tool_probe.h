@@ -24,18 +24,23 @@ struct CheckedTool {
 /// writable by all), every symbolic link on it owned by one of them (only
 /// then is it followed, and where it leads is checked the same way), and
 /// the tool itself a regular file with owner read and execute permission,
-/// owned by one of them and writable by nobody else. Since nobody else can
-/// change any name on the checked path, what is run later is what was
-/// checked. A path that fails ends the process with "Bad file permissions
-/// on <label> <path>\n".
+/// owned by one of them and writable by nobody else; no step may lie on a
+/// file system whose owners and modes its server chooses
+/// (SHARED_FILE_SYSTEM_TYPES). A script's "#!" interpreter is checked the
+/// same way and must be named by an absolute path and be no script itself.
+/// Since nobody else can change any name on the checked path, what is run
+/// later is what was checked. A path that fails ends the process with "Bad
+/// file permissions on <label> <path>\n" (": interpreter <path>" added
+/// when the interpreter failed).
 bool toolPresent(const char* path, const char* label, CheckedTool& tool);
 
 /// Starts `executable` with the argument list argv0, argument: standard
 /// input from `input` (-1: /dev/null), standard output and error into a
 /// new pipe whose read end is left in `outputRead`, the working directory
-/// `directory` when not null. Returns the child's pid, or -1 when the
-/// program could not be started (no child and no pipe are left). Fatal
-/// "Unable to open pipe: %s\n" and "Unable to create child: %s\n".
+/// `directory` when not null. Returns the child's pid. Fatal "Unable to
+/// open pipe: %s\n", "Unable to create child: %s\n" and, for a program
+/// that cannot be started (it was found: this is no absent tool), "Unable
+/// to exec program %s: %s\n".
 pid_t startTool(const char* executable, const char* argv0, const char* argument, int input, int& outputRead,
                 const char* directory = nullptr);
 

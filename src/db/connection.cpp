@@ -1,12 +1,15 @@
 #include "db/connection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <errmsg.h>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "db/connection_wait.h"
 #include "db/container_mode.h"
@@ -50,6 +53,34 @@ bool read_password(char (&password)[TEXT_BUFFER_SIZE + 1], char* message, std::s
     return true;
 }
 
+// The connections db_connect made and nobody closed yet, of the process
+// that made them: closed (with the client's goodbye) when it exits, so
+// that no server counts them as aborted. A forked child inherits the list
+// but never closes what is on it: its goodbye would end the parent's
+// sessions.
+std::vector<MYSQL*> open_connections;
+pid_t connections_owner = 0;
+
+void close_open_connections() {
+    if (getpid() != connections_owner) return;
+    while (!open_connections.empty()) {
+        MYSQL* last = open_connections.back();
+        open_connections.pop_back();
+        mysql_close(last);
+    }
+}
+
+void remember_connection(MYSQL* connection) {
+    static bool exit_hook_set = false;
+    if (connections_owner != getpid()) {
+        open_connections.clear();
+        connections_owner = getpid();
+    }
+    // Set after the TLS library has set its own, so it runs before that.
+    if (!exit_hook_set) exit_hook_set = std::atexit(close_open_connections) == 0;
+    open_connections.push_back(connection);
+}
+
 }  // namespace
 
 MYSQL* db_connect(char* message, std::size_t message_size) {
@@ -84,7 +115,15 @@ MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned boun
     // count, also after the environment has changed.
     if (socket == nullptr) socket = env_value_or_null(ENV_MYSQL_UNIX_PORT);
 
-    prepare_client_library();
+    std::string tls_failure;
+    const TlsOptions* tls = tls_options(tls_failure);
+    if (tls == nullptr || !check_tls_files(*tls, tls_failure)) {
+        std::snprintf(message, message_size, "db_connect: %s", tls_failure.c_str());
+        std::memset(password, 0, sizeof password);
+        errno = 0;
+        return nullptr;
+    }
+    prepare_client_library(tls->wanted());
     MYSQL* connection = mysql_init(nullptr);
     if (connection == nullptr) {
         std::snprintf(message, message_size, "db_connect: insufficient memory to allocate new object.");
@@ -92,29 +131,42 @@ MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned boun
         return nullptr;
     }
     prepare_connection_wait(connection, bound_seconds);
-    apply_tls_options(connection);
+    apply_tls_options(connection, *tls);
     begin_connection_phase(bound_seconds);
     MYSQL* connected = mysql_real_connect(connection, host, login, password, database, port, socket, 0);
     std::memset(password, 0, sizeof password);
+    // TLS that was asked for and not had: not one statement goes out in
+    // plain text (the client library asks for TLS, but without
+    // verification it takes a server that offers none).
+    const char* refusal = connected != nullptr ? tls_refusal(connection, *tls) : nullptr;
     // The server's answer to the first statement does not matter, but a
     // connection lost or silent on it is no connection.
-    if (connected != nullptr &&
+    if (connected != nullptr && refusal == nullptr &&
         mysql_real_query(connection, FOREIGN_KEY_CHECKS_OFF, std::strlen(FOREIGN_KEY_CHECKS_OFF)) != 0 &&
         mysql_errno(connection) >= CR_MIN_ERROR)
         connected = nullptr;
-    if (connected == nullptr) {
+    if (connected == nullptr || refusal != nullptr) {
         std::snprintf(message, message_size, "db_connect: failed to connect to database: Error: %s",
-                      mysql_error(connection));
-        mysql_close(connection);
-        end_connection_phase();
+                      refusal != nullptr ? refusal : mysql_error(connection));
         // What the client library left in errno is its own business; only
         // a socket's real reason may reach a "System error" line.
-        errno = connection_phase_error();
+        const int reason = refusal != nullptr ? 0 : connection_failure_reason(connection);
+        mysql_close(connection);
+        end_connection_phase();
+        errno = reason;
         return nullptr;
     }
     end_connection_phase();
     note_connection(connection);
+    remember_connection(connection);
     return connection;
+}
+
+void close_connection(MYSQL* connection) {
+    if (connection == nullptr) return;
+    auto found = std::find(open_connections.begin(), open_connections.end(), connection);
+    if (found != open_connections.end()) open_connections.erase(found);
+    mysql_close(connection);
 }
 
 MYSQL* open_panel_db() {

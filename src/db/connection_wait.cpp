@@ -3,13 +3,15 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <errmsg.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include "env/constants.h"
+#include "env/safe_point.h"
 
 namespace {
 
@@ -34,12 +36,6 @@ struct known_connection {
 known_connection known[MAX_KNOWN_CONNECTIONS];
 std::size_t next_reused = 0;
 
-long long now_ms() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 // The client library's wait for `socket`: >0 ready, 0 timed out, <0 failed.
 // Its own time-out is the bounded one of prepare_connection_wait and counts
 // only during the connection phase.
@@ -56,7 +52,7 @@ int wait_for_server(my_socket socket, my_bool is_read, int) {
         }
         int timeout = -1;
         if (phase_deadline != 0) {
-            const long long left = phase_deadline - now_ms();
+            const long long left = phase_deadline - monotonic_ms();
             if (left <= 0) {
                 errno = ETIMEDOUT;
                 phase_error = ETIMEDOUT;
@@ -110,13 +106,27 @@ void prepare_connection_wait(MYSQL* connection, unsigned bound_seconds) {
 }
 
 void begin_connection_phase(unsigned bound_seconds) {
-    phase_deadline = now_ms() + static_cast<long long>(bound_seconds) * 1000;
+    phase_deadline = monotonic_ms() + static_cast<long long>(bound_seconds) * 1000;
     phase_error = 0;
 }
 
 void end_connection_phase() { phase_deadline = 0; }
 
-int connection_phase_error() { return phase_error; }
+int connection_failure_reason(MYSQL* connection) {
+    if (phase_error != 0) return phase_error;
+    // A connect that fails at once (a Unix socket nobody listens on) never
+    // waits here; the client library then gives the socket's error only as
+    // the number in parentheses that ends its text.
+    const unsigned code = mysql_errno(connection);
+    if (code != CR_CONNECTION_ERROR && code != CR_CONN_HOST_ERROR) return 0;
+    const char* text = mysql_error(connection);
+    const std::size_t length = std::strlen(text);
+    if (length < 3 || text[length - 1] != ')') return 0;
+    const char* open = std::strrchr(text, '(');
+    char* end = nullptr;
+    const long error = open != nullptr ? std::strtol(open + 1, &end, 10) : 0;
+    return end == text + length - 1 && error > 0 && error < 4096 ? static_cast<int>(error) : 0;
+}
 
 void note_connection(MYSQL* connection) {
     const my_socket socket = mysql_get_socket(connection);

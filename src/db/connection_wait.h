@@ -26,10 +26,12 @@ void prepare_connection_wait(MYSQL* connection, unsigned bound_seconds);
 void begin_connection_phase(unsigned bound_seconds);
 void end_connection_phase();
 
-/// The reason the current (or last) connection phase failed while it
-/// waited: the socket's error of a connect that failed (ECONNREFUSED, say),
-/// ETIMEDOUT when the phase ran out of time, 0 when neither happened.
-int connection_phase_error();
+/// The system's reason why `connection` could not be made, for the
+/// "System error" line: the socket's error of a connect that failed
+/// (ECONNREFUSED, say), over TCP or a Unix socket alike, or ETIMEDOUT when
+/// the phase ran out of time; 0 when the failure was no system error (the
+/// server refused the login, say).
+int connection_failure_reason(MYSQL* connection);
 
 /// After a connection is made: its socket is closed on exec (no child may
 /// inherit it), and its server thread id is recorded for

@@ -45,7 +45,7 @@ int apply_container_mode() {
     if (identity == nullptr) return -1;
     char line[TEXT_BUFFER_SIZE];
     long container = 0;
-    if (std::fgets(line, sizeof line, identity) != nullptr) {
+    if (read_bounded_line(identity, line, sizeof line)) {
         const int saved_errno = errno;
         container = std::strtol(line, nullptr, 10);
         errno = saved_errno;

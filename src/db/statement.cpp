@@ -18,7 +18,7 @@ QueryConnection::QueryConnection(MYSQL* given, const char* failure_text, int exi
 }
 
 QueryConnection::~QueryConnection() {
-    if (owned_) mysql_close(connection_);
+    if (owned_) close_connection(connection_);
 }
 
 std::string escape_sql_value(MYSQL* connection, const std::string& value) {

@@ -4,21 +4,33 @@
 #include <mysql.h>
 #include <string>
 
+#include "db/option_files.h"
+
 // TLS for the panel database connections, set where MariaDB's own clients
 // take it from: the option files /etc/my.cnf, /etc/mysql/my.cnf and
-// ~/.my.cnf, in that order, with what their "!include" and "!includedir"
-// lines name, in the groups [client], [client-server], [client-mariadb]
-// and [verstally] (the last for this tool alone). A later setting replaces
-// an earlier one. Only these settings are taken, nothing else of those
-// groups: ssl, ssl-ca, ssl-capath, ssl-cert, ssl-key, ssl-cipher,
-// tls-version and ssl-verify-server-cert ('_' for '-' and a "loose-"
-// prefix alike; the two switches bare, as 1/0, on/off or true/false, or
-// with "skip-", "disable-" or "enable-" in front).
+// ~/.my.cnf (root's own only, when the process runs as root), in that
+// order, read as db/option_files.h says, in the groups [client],
+// [client-server], [client-mariadb] and the program's own group. Only the
+// TLS settings are taken: ssl, ssl-ca, ssl-capath, ssl-cert, ssl-key,
+// ssl-cipher, ssl-crl, ssl-crlpath, tls-version and ssl-verify-server-cert
+// (the two switches bare, as 1/0, on/off or true/false, or with "skip-",
+// "disable-" or "enable-" in front). They apply in file order, as
+// MariaDB's clients apply them:
+//  1. ssl turns TLS on or off; any later file, cipher or version setting
+//     turns it on again;
+//  2. verification on means TLS, whatever ssl says: a verification asked
+//     for is never dropped;
+//  3. any other ssl-* or tls-* key is passed over with a warning.
+// The server's certificate is verified (its chain against ssl-ca or
+// ssl-capath, else the system's store; and the host name) when
+// verification is on and whenever a CA is given, so that both client
+// library releases in use check the same: 3.4 checks the host name
+// against a CA even with verification off, 3.3 does not.
 
 /// The TLS settings read from the option files.
 struct TlsOptions {
-    /// ssl as given: -1 not given, 0 off, 1 on.
-    int ssl = -1;
+    /// TLS asked for, as the settings so far leave it.
+    bool ssl = false;
     bool verify_server_cert = false;
     std::string ca;
     std::string capath;
@@ -26,28 +38,52 @@ struct TlsOptions {
     std::string key;
     std::string cipher;
     std::string version;
+    std::string crl;
+    std::string crlpath;
 
-    /// Whether the connections use TLS: ssl on, or a certificate, key,
-    /// cipher, version or verification given without ssl turned off.
-    bool wanted() const;
+    /// Whether the connections must use TLS: asked for, or verification on.
+    bool wanted() const { return ssl || verify_server_cert; }
+    /// Whether the server's certificate is verified: verification on, or a
+    /// CA given.
+    bool verified() const;
+    /// Applies one setting over the earlier ones; returns a warning to say
+    /// ("" when none).
+    std::string take(const OptionSetting& setting);
 };
 
-/// Reads the settings of the option file `path` (and of what it includes)
-/// over `options`. A file that is missing or not a regular file is passed
-/// over, as are lines that are no option of a group read here.
-void read_tls_option_file(const char* path, TlsOptions& options);
+/// Names the program's own option group, read besides the client groups
+/// (null: none). Takes effect when set before the first connection.
+void set_program_option_group(const char* group);
 
-/// The settings of the option files, read at the first call.
-const TlsOptions& tls_options();
+/// A reading that applies the options of the client groups and the
+/// program's own group to `options` (which must outlive it).
+OptionReading tls_option_reading(TlsOptions& options);
 
-/// Before the client library's first connection handle: reads the option
-/// files, and starts the TLS library without loading its configuration
-/// file unless TLS is wanted (the configuration only matters to TLS, and
-/// loading it is a large share of a short run). Idempotent.
-void prepare_client_library();
+/// The settings of the option files, read at the first call; their
+/// warnings are said then (warn_message). Null, with the reason in
+/// `failure`, when a file is broken, and while the first reading is still
+/// underway (a time-out that struck in it cannot have it).
+const TlsOptions* tls_options(std::string& failure);
 
-/// Gives a new connection handle the TLS settings, when TLS is wanted. It
-/// is then required: a connection never falls back to plain text.
-void apply_tls_options(MYSQL* connection);
+/// Every file the settings name is a regular file (ssl-capath and
+/// ssl-crlpath: a directory), so that none can stall or mislead the client
+/// library; false with the reason, naming the setting and the path.
+bool check_tls_files(const TlsOptions& options, std::string& failure);
+
+/// Before the client library's first connection handle: starts the TLS
+/// library without loading its configuration file unless TLS is wanted
+/// (the configuration only matters to TLS, and loading it is a large share
+/// of a short run). Only the first call counts.
+void prepare_client_library(bool tls_wanted);
+
+/// Gives a new connection handle the settings. When TLS is wanted it is
+/// required, and verification is set explicitly either way, so that every
+/// client library release checks the same.
+void apply_tls_options(MYSQL* connection, const TlsOptions& options);
+
+/// After the connection is made, before any statement: why it must not be
+/// used (NO_TLS_REFUSAL: TLS wanted and not used; UNVERIFIED_TLS_REFUSAL:
+/// a certificate that was to be verified and did not verify), or null.
+const char* tls_refusal(MYSQL* connection, const TlsOptions& options);
 
 #endif

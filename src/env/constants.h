@@ -3,6 +3,7 @@
 
 // Every fixed path, name and limit of the tool and its common library.
 
+#include <csignal>
 #include <cstddef>
 #include <sys/stat.h>
 
@@ -58,6 +59,9 @@ constexpr unsigned RUN_TIMEOUT_SECONDS = 300;
 /// Seconds the time-out waits for a safe point before it ends the process
 /// without counting itself.
 constexpr unsigned TIMEOUT_GRACE_SECONDS = 10;
+/// Signals that end a database mode as the time-out does, without counting
+/// it: the end of a session, an interrupt, a request to terminate.
+constexpr int RUN_ENDING_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};
 /// misc parameter counting the time-outs.
 constexpr const char* TIMEOUT_COUNTER_PARAM = "verstally_fails";
 
@@ -99,14 +103,17 @@ constexpr const char* CONTAINER_DB_LOGIN_FORMAT = "admin%ld";
 constexpr const char* MYSQL_SERVER_SECTION = "[mysqld]";
 constexpr const char* MYSQL_SOCKET_OPTION = "socket";
 /// MariaDB option files that may set TLS for the connections, read in this
-/// order, then HOME_OPTION_FILE appended to $HOME; the groups read there;
-/// the extension of the files an "!includedir" line names; and how deep
-/// "!include" lines may nest.
+/// order, then HOME_OPTION_FILE appended to $HOME; the client groups read
+/// there, and the tool's own; the extension of the files an "!includedir"
+/// line names; how deep includes may nest (as MariaDB's clients allow);
+/// and how many files one reading may open in all.
 constexpr const char* SYSTEM_OPTION_FILES[] = {"/etc/my.cnf", "/etc/mysql/my.cnf"};
 constexpr const char* HOME_OPTION_FILE = "/.my.cnf";
-constexpr const char* TLS_OPTION_GROUPS[] = {"client", "client-server", "client-mariadb", "verstally"};
+constexpr const char* CLIENT_OPTION_GROUPS[] = {"client", "client-server", "client-mariadb"};
+constexpr const char* TOOL_OPTION_GROUP = "verstally";
 constexpr const char* OPTION_FILE_EXTENSION = ".cnf";
 constexpr int MAX_OPTION_FILE_DEPTH = 10;
+constexpr int MAX_OPTION_FILES = 100;
 /// Seconds a connection may take, from the first packet to the answer of
 /// its first statement, before it counts as failed.
 constexpr unsigned CONNECT_BOUND_SECONDS = 30;
@@ -116,6 +123,10 @@ constexpr std::size_t MAX_KNOWN_CONNECTIONS = 8;
 /// connection routine's own reason precedes it), and the writers' wording.
 constexpr const char* DB_CONNECT_FAILURE = "Unable to connect to the mysql database\n";
 constexpr const char* DB_WRITER_CONNECT_FAILURE = "Unable to connect to mysql database\n";
+/// Why a connection that the option files want to be TLS is refused: the
+/// server did not use TLS, or its certificate, to be verified, did not.
+constexpr const char* NO_TLS_REFUSAL = "the server did not use TLS, which the option files ask for";
+constexpr const char* UNVERIFIED_TLS_REFUSAL = "the server's certificate did not verify";
 /// Sent on every new connection.
 constexpr const char* FOREIGN_KEY_CHECKS_OFF = "set foreign_key_checks=0";
 
@@ -174,6 +185,16 @@ constexpr unsigned TOOL_MODE_MASK = S_IFMT | S_IRUSR | S_IXUSR;
 constexpr unsigned TOOL_MODE_REQUIRED = S_IFREG | S_IRUSR | S_IXUSR;
 /// Symbolic links followed on a tool's path at most, as the kernel does.
 constexpr unsigned MAX_TOOL_PATH_LINKS = 40;
+/// File systems (statfs types) a tool's path may not cross: on these the
+/// owners and modes that stat reports are chosen by whoever serves the file
+/// system (a user's FUSE process, another machine), not kept by the kernel.
+/// FUSE (also virtiofs, sshfs, bindfs), NFS, SMB, SMB2, CIFS, Coda, AFS,
+/// kAFS, 9p, Ceph, NCP, GFS2, OCFS2, VirtualBox shared folders, OrangeFS,
+/// Lustre.
+constexpr long SHARED_FILE_SYSTEM_TYPES[] = {
+    0x65735546, 0x6969,     0x517B,     0xFE534D42, 0xFF534D42, 0x73757245, 0x5346414F, 0x6B414653,
+    0x01021997, 0x00C36400, 0x564C,     0x01161970, 0x7461636F, 0x786F4256, 0x20030528, 0x0BD00BD0,
+};
 
 // --- Child processes ----------------------------------------------------
 /// Children waited for at once (the FrontPage probe's tool and grep, with
@@ -181,6 +202,11 @@ constexpr unsigned MAX_TOOL_PATH_LINKS = 40;
 constexpr int MAX_WAITED_CHILDREN = 4;
 /// Where a child's unconnected streams go.
 constexpr const char* DEV_NULL = "/dev/null";
+/// Bytes of a program the kernel reads for its "#!" line.
+constexpr std::size_t SCRIPT_HEADER_SIZE = 256;
+/// Children of the caller remembered when a run begins (see
+/// beginRunChildren); more are still spared by their start time.
+constexpr std::size_t MAX_CALLERS_CHILDREN = 32;
 /// Milliseconds a process that gives up may spend ending what it started.
 constexpr long long CHILD_END_BOUND_MS = 5000;
 /// Where the children of a process are found: the kernel's list for its

@@ -1,16 +1,58 @@
 #include "env/identity.h"
 
+#include <cerrno>
+#include <cstring>
 #include <grp.h>
-#include <sys/types.h>
+#include <pwd.h>
+#include <string>
 #include <unistd.h>
 
 #include "env/messages.h"
 #include "env/user_lookup.h"
 
+namespace {
+
+// The groups the user database gives the account `name` whose primary
+// group is `group`.
+void account_groups(const char* name, gid_t group, std::vector<gid_t>& groups) {
+    int count = 16;
+    for (;;) {
+        groups.resize(static_cast<std::size_t>(count));
+        const int previous = count;
+        if (getgrouplist(name, group, groups.data(), &count) >= 0) break;
+        // Too small: count now says how many there are.
+        if (count <= previous) count = previous * 2;
+    }
+    groups.resize(static_cast<std::size_t>(count));
+}
+
+}  // namespace
+
+bool look_up_account(uid_t user, AccountIdentity& identity) {
+    errno = 0;
+    const struct passwd* entry = getpwuid(user);
+    if (entry == nullptr) {
+        // getpwuid(3): these say only that there is no such entry.
+        if (errno == 0 || errno == ESRCH || errno == EBADF || errno == EPERM) errno = ENOENT;
+        return false;
+    }
+    identity.user = entry->pw_uid;
+    identity.group = entry->pw_gid;
+    const std::string name = entry->pw_name;
+    account_groups(name.c_str(), identity.group, identity.groups);
+    return true;
+}
+
+const char* assume_identity(const AccountIdentity& identity) {
+    if (setgroups(identity.groups.size(), identity.groups.data()) != 0) return "setgroups";
+    if (setgid(identity.group) != 0) return "setgid";
+    if (setuid(identity.user) != 0) return "setuid";
+    return nullptr;
+}
+
 void become_account(const char* account) {
     // One lookup per id, each warning on its own when the account is
-    // missing. Both come before any change; below, the group is changed
-    // first, while the process may still change it.
+    // missing. Both come before any change.
     int gid = 0;
     int uid = 0;
     bool have_gid = get_user_ids(account, nullptr, &gid, nullptr) == 0;
@@ -27,10 +69,14 @@ void become_account(const char* account) {
         return;
     }
 
-    if (setgroups(0, nullptr) != 0)
-        fatal_error("Unable to clear the supplementary groups before becoming user %s", account);
-    if (setgid(static_cast<gid_t>(gid)) != 0)
-        fatal_error("Unable to change the group to %d for user %s", gid, account);
-    if (setuid(static_cast<uid_t>(uid)) != 0)
-        fatal_error("Unable to change the user to %d for user %s", uid, account);
+    AccountIdentity identity;
+    identity.user = static_cast<uid_t>(uid);
+    identity.group = static_cast<gid_t>(gid);
+    account_groups(account, identity.group, identity.groups);
+    const char* failed = assume_identity(identity);
+    if (failed == nullptr) return;
+    if (std::strcmp(failed, "setgroups") == 0)
+        fatal_error("Unable to set the supplementary groups of user %s", account);
+    if (std::strcmp(failed, "setgid") == 0) fatal_error("Unable to change the group to %d for user %s", gid, account);
+    fatal_error("Unable to change the user to %d for user %s", uid, account);
 }

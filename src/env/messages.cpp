@@ -54,6 +54,7 @@ void emit_error(const char* text, int exit_code) {
 
 std::string message_line(const char* text, int error) {
     std::string whole = text != nullptr ? text : "";
+    if (error != 0 && !whole.empty() && whole.back() == '\n') whole.pop_back();
     if (error != 0) whole += system_error_suffix(error);
     return compose_line(whole.data(), whole.size());
 }
@@ -94,6 +95,9 @@ __attribute__((format(printf, 3, 0))) void say_v(int exit_code, int error, const
     va_end(retry);
 
     if (error != 0) {
+        // The "System error" line follows the text's own line directly: a
+        // text that ends in a newline must not leave an empty line between.
+        if (length > 0 && buffer[length - 1] == '\n') --length;
         const std::string suffix = system_error_suffix(error);
         std::size_t needed = length + suffix.size() + 1;
         if (complete && needed > capacity) {

@@ -8,7 +8,8 @@
 extern const char* program_path;
 
 /// Formats a message, appends "\nSystem error %d: %s" when errno was set on
-/// entry, and hands it to emit_error. The text is cut only when memory for
+/// entry (in place of a newline that ends the text, so that no empty line
+/// comes between), and hands it to emit_error. The text is cut only when memory for
 /// a longer one cannot be had. Does not return when exit_code is non-zero.
 void report_error(int exit_code, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

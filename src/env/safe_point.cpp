@@ -1,5 +1,7 @@
 #include "env/safe_point.h"
 
+#include <ctime>
+
 namespace {
 
 void (*safe_point_routine)() = nullptr;
@@ -16,3 +18,9 @@ void safe_point() {
 }
 
 void set_safe_point_routine(void (*routine)()) { safe_point_routine = routine; }
+
+long long monotonic_ms() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}

@@ -14,6 +14,13 @@ namespace {
 /// Stands for a missing name in the unknown-name warnings.
 const char* const NULL_NAME = "(null)";
 
+// After a lookup that found no entry: the errors with which getpwnam(3) and
+// getgrnam(3) may say "no such entry" (an NSS module that found nothing
+// leaves ENOENT, say) are no system error, and leave errno 0.
+void clear_not_found_error() {
+    if (errno == ENOENT || errno == ESRCH || errno == EBADF || errno == EPERM) errno = 0;
+}
+
 }  // namespace
 
 int get_user_ids(const char* name, int* uid, int* gid, const char** home) {
@@ -24,6 +31,7 @@ int get_user_ids(const char* name, int* uid, int* gid, const char** home) {
     // asking the user database.
     const struct passwd* entry = name != nullptr ? getpwnam(name) : nullptr;
     if (entry == nullptr) {
+        clear_not_found_error();
         report_error(0, "Unable to getpwnam for user %s", name != nullptr ? name : NULL_NAME);
         return -1;
     }
@@ -43,6 +51,7 @@ int get_group_id(const char* name) {
     errno = 0;
     const struct group* entry = name != nullptr ? getgrnam(name) : nullptr;
     if (entry == nullptr) {
+        clear_not_found_error();
         warn_message("Unable to getgrnam for group %s: %s", name != nullptr ? name : NULL_NAME, std::strerror(errno));
         return 0;
     }

@@ -11,10 +11,14 @@
 #include "env/product_conf.h"
 #include "env/safe_point.h"
 #include "tool/modes.h"
+#include "tool/run_timeout.h"
 
 namespace {
 
 constexpr const char* PROGRAM_NAME = "verstally";
+// Asks for the version line, which needs no panel configuration: it is
+// asked of tools on machines not yet set up, and of packages being checked.
+constexpr const char* VERSION_OPTION = "--version";
 
 constexpr const char* USAGE_TEXT =
     "Usage: verstally ([<package>]|--set-dirty-flag)\n"
@@ -50,10 +54,15 @@ void openMissingStandardDescriptors() {
 
 int main(int argc, char* argv[]) {
     openMissingStandardDescriptors();
+    reset_inherited_signals();
     // Without an argument vector (argc 0, or the empty argv[0] that Linux
     // substitutes for it) messages go out under the tool's own name; argc 0
     // itself is misuse and gets the usage text.
     program_path = (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : PROGRAM_NAME;
+    if (argc == 2 && std::strcmp(argv[1], VERSION_OPTION) == 0) {
+        std::printf("%s %s\n", PROGRAM_NAME, VERSTALLY_VERSION);
+        return 0;
+    }
     load_product_conf();
 
     if (argc < 1 || argc > 2) {

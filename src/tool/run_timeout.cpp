@@ -20,16 +20,30 @@
 
 namespace {
 
-volatile sig_atomic_t timeout_struck = 0;
+// Why the run is to end: SIGALRM for the time-out, else the signal that
+// ends it; 0 while it goes on.
+volatile sig_atomic_t ending_signal = 0;
 
-// The line of the last-resort exit, prepared while it is safe to format.
-char last_resort_line[TEXT_BUFFER_SIZE];
-std::size_t last_resort_length = 0;
+// The lines of the last-resort exit, by signal, prepared while it is safe
+// to format.
+struct PreparedLine {
+    char text[TEXT_BUFFER_SIZE];
+    std::size_t length;
+};
+PreparedLine last_resort_lines[NSIG];
 
-void prepare_last_resort_line() {
-    const std::string line = message_line("Verstally timeout", 0);
-    last_resort_length = std::min(line.size(), sizeof last_resort_line - 1);
-    std::memcpy(last_resort_line, line.data(), last_resort_length);
+// The message of a run ended by `signal_number`.
+std::string ending_text(int signal_number) {
+    if (signal_number == SIGALRM) return "Verstally timeout";
+    const char* name = sigabbrev_np(signal_number);
+    return std::string("Verstally ended by SIG") + (name != nullptr ? name : "?");
+}
+
+void prepare_last_resort_line(int signal_number) {
+    PreparedLine& prepared = last_resort_lines[signal_number];
+    const std::string line = message_line(ending_text(signal_number).c_str(), 0);
+    prepared.length = std::min(line.size(), sizeof prepared.text - 1);
+    std::memcpy(prepared.text, line.data(), prepared.length);
 }
 
 // Counts the time-out on `db`: "1" when the counter is absent or empty,
@@ -47,10 +61,12 @@ void count_timeout(MYSQL* db) {
     }
 }
 
-// Runs at every safe point once the time-out has struck: counts it,
-// closes panel_db, reports and ends the process.
-void end_timed_out_run() {
-    if (timeout_struck == 0) return;
+// Runs at every safe point once the run is to end: ends what it started,
+// cancels a statement cut short, counts a time-out, closes panel_db,
+// reports and ends the process.
+void end_requested_run() {
+    const int signal_number = ending_signal;
+    if (signal_number == 0) return;
     // Nothing is left behind: every process the run started is ended and
     // reaped, wherever it moved.
     endEveryChild();
@@ -60,32 +76,35 @@ void end_timed_out_run() {
 
     // A statement cut short on the client side may still wait in the server
     // (for a lock, say) and land later: it is cancelled first, on a
-    // connection that works, and the time-out is counted there.
+    // connection that works, and a time-out is counted there.
+    const bool counted = signal_number == SIGALRM;
     const unsigned long cut_thread = aborted_statement_thread();
     resume_database_waits();
-    const bool panel_cut = panel_db != nullptr && cut_thread != 0 && mysql_thread_id(panel_db) == cut_thread;
-    MYSQL* counter = panel_db;
-    MYSQL* fresh = nullptr;
-    if (panel_cut || panel_db == nullptr) {
-        char message[DB_MESSAGE_BUFFER_SIZE];
-        fresh = db_connect(message, sizeof message);
-        counter = fresh;
+    if (counted || cut_thread != 0) {
+        const bool panel_cut = panel_db != nullptr && cut_thread != 0 && mysql_thread_id(panel_db) == cut_thread;
+        MYSQL* usable = panel_db;
+        MYSQL* fresh = nullptr;
+        if (panel_cut || panel_db == nullptr) {
+            char message[DB_MESSAGE_BUFFER_SIZE];
+            fresh = db_connect(message, sizeof message);
+            usable = fresh;
+        }
+        if (usable != nullptr) {
+            cancel_statement_of(usable, cut_thread);
+            if (counted) count_timeout(usable);
+        }
+        close_connection(fresh);
     }
-    if (counter != nullptr) {
-        cancel_statement_of(counter, cut_thread);
-        count_timeout(counter);
-    }
-    if (fresh != nullptr) mysql_close(fresh);
-    if (panel_db != nullptr) mysql_close(panel_db);
+    close_connection(panel_db);
     panel_db = nullptr;
-    fatal_message("Verstally timeout");
+    fatal_message("%s", ending_text(signal_number).c_str());
 }
 
 }  // namespace
 
-void timeout_handler(int) {
-    if (timeout_struck == 0) {
-        timeout_struck = 1;
+void timeout_handler(int signal_number) {
+    if (ending_signal == 0) {
+        ending_signal = signal_number;
         // Whatever child or statement the run waits for is ended, so the
         // wait returns to a safe point.
         signalWaitedChildren(SIGKILL);
@@ -93,27 +112,50 @@ void timeout_handler(int) {
         alarm(TIMEOUT_GRACE_SECONDS);
         return;
     }
-    // No safe point came: the process is stuck where it cannot count the
-    // time-out. End it with async-signal-safe calls only.
+    // The run is ending already; only the grace alarm acts on it.
+    if (signal_number != SIGALRM) return;
+    // No safe point came: the process is stuck where it cannot end the run
+    // cleanly. End it with async-signal-safe calls only.
     signalWaitedChildren(SIGKILL);
-    ssize_t ignored = write(2, last_resort_line, last_resort_length);
-    ignored = write(1, last_resort_line, last_resort_length);
+    const PreparedLine& line = last_resort_lines[ending_signal];
+    ssize_t ignored = write(2, line.text, line.length);
+    ignored = write(1, line.text, line.length);
     (void)ignored;
     _exit(1);
 }
 
+void reset_inherited_signals() {
+    signal(SIGCHLD, SIG_DFL);
+    sigset_t relied_on;
+    sigemptyset(&relied_on);
+    sigaddset(&relied_on, SIGALRM);
+    sigaddset(&relied_on, SIGCHLD);
+    for (int signal_number : RUN_ENDING_SIGNALS) sigaddset(&relied_on, signal_number);
+    sigprocmask(SIG_UNBLOCK, &relied_on, nullptr);
+}
+
 void arm_run_timeout() {
-    prepare_last_resort_line();
+    prepare_last_resort_line(SIGALRM);
     // What a child leaves running when it is ended becomes this process's
-    // own child, so that the time-out can end and reap it too.
+    // own child, so that the end of the run can end and reap it too.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    set_safe_point_routine(end_timed_out_run);
+    beginRunChildren();
+    set_safe_point_routine(end_requested_run);
     // Without SA_RESTART, so that a blocking wait returns to a safe point.
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = timeout_handler;
     sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGALRM);
+    for (int signal_number : RUN_ENDING_SIGNALS) sigaddset(&action.sa_mask, signal_number);
     action.sa_flags = 0;
+    for (int signal_number : RUN_ENDING_SIGNALS) {
+        struct sigaction current;
+        // Ignored by the caller (nohup): the caller wants the run to outlive it.
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        prepare_last_resort_line(signal_number);
+        if (sigaction(signal_number, &action, nullptr) != 0) fatal_error("Unable to arm the run time-out");
+    }
     if (sigaction(SIGALRM, &action, nullptr) != 0) fatal_error("Unable to arm the run time-out");
     alarm(RUN_TIMEOUT_SECONDS);
 }

@@ -27,11 +27,13 @@ void appendEscaped(std::string& statement, const std::string& raw) {
 }  // namespace
 
 void update_components() {
+    // First, so that nothing that can block, the option files included,
+    // runs without the time-out.
+    arm_run_timeout();
     open_panel_db_or_exit();
     init_sem();
     // Another run holds the lock: it does the work, this one ends quietly.
     if (sem_lock(UPDATE_RUN_SEMAPHORE) == -1) std::exit(0);
-    arm_run_timeout();
 
     vonta::registerPackages();
     std::map<std::string, vonta::Package*> packages = vonta::createAllPackages();

@@ -8,8 +8,10 @@
 #include "tool/run_timeout.h"
 
 void print_component_version(const char* name) {
-    open_panel_db_or_exit();
+    // First, so that nothing that can block, the option files included,
+    // runs without the time-out.
     arm_run_timeout();
+    open_panel_db_or_exit();
     char version[TEXT_BUFFER_SIZE];
     get_component_version(name, version, sizeof version);
     std::printf("%s:%s\n", name, version);

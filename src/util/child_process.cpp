@@ -6,10 +6,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "env/constants.h"
+#include "env/identity.h"
 #include "env/messages.h"
 #include "env/safe_point.h"
 #include "util/exceptions.h"
@@ -77,9 +80,81 @@ private:
     int copies_[3] = {-1, -1, -1};
 };
 
+// A descriptor the parent opens for a start, above 2 (so that setting the
+// child's standard descriptors cannot overwrite it), closed on exec.
+class StartDescriptor {
+public:
+    StartDescriptor() = default;
+    ~StartDescriptor() {
+        if (fd >= 0) close(fd);
+    }
+    StartDescriptor(const StartDescriptor&) = delete;
+    StartDescriptor& operator=(const StartDescriptor&) = delete;
+    bool open(const char* path, int flags) {
+        const int opened = ::open(path, flags | O_CLOEXEC | O_NOCTTY);
+        if (opened < 0 || opened > 2) {
+            fd = opened;
+            return fd >= 0;
+        }
+        fd = fcntl(opened, F_DUPFD_CLOEXEC, 3);
+        const int error = errno;
+        close(opened);
+        errno = error;
+        return fd >= 0;
+    }
+    int fd = -1;
+};
+
+// What the parent prepares so that the child only makes system calls:
+// /dev/null opened once (and checked to be the null device, so that its
+// failure is named as its own), the directory opened, the account looked
+// up. False with `failure` filled when one of them cannot be had.
+bool prepareStart(const ChildStart& start, StartDescriptor& devNull, StartDescriptor& directory,
+                  AccountIdentity& identity, StartError& failure) {
+    if (start.input < 0 || start.output < 0 || start.error < 0) {
+        struct stat st;
+        if (!devNull.open(DEV_NULL, O_RDWR)) {
+            failure = {StartStep::DevNull, errno, false, DEV_NULL};
+            return false;
+        }
+        if (fstat(devNull.fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != makedev(1, 3)) {
+            failure = {StartStep::DevNull, ENODEV, false, DEV_NULL};
+            return false;
+        }
+    }
+    if (start.directory != nullptr && !directory.open(start.directory, O_RDONLY | O_DIRECTORY)) {
+        failure = {StartStep::Directory, errno, false, start.directory};
+        return false;
+    }
+    if (start.user != static_cast<uid_t>(-1) && !look_up_account(start.user, identity)) {
+        failure = {StartStep::Identity, errno, false, "getpwuid"};
+        return false;
+    }
+    return true;
+}
+
+// SIGCHLD held back while a child is created and registered, so that the
+// run's orphan reaper cannot take the new child's end for an orphan's.
+class ChildEndsHeld {
+public:
+    ChildEndsHeld() {
+        sigset_t childEnds;
+        sigemptyset(&childEnds);
+        sigaddset(&childEnds, SIGCHLD);
+        sigprocmask(SIG_BLOCK, &childEnds, &previous_);
+    }
+    ~ChildEndsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    ChildEndsHeld(const ChildEndsHeld&) = delete;
+    ChildEndsHeld& operator=(const ChildEndsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
 // posix_spawn's answer: 0, or the errno of what failed, creating the
 // process or starting the program in it.
-int spawnProgram(pid_t& child, const ChildStart& start, const int (&source)[3], char* const* environment) {
+int spawnProgram(pid_t& child, const ChildStart& start, const int (&source)[3], int directory,
+                 char* const* environment) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     int result = posix_spawn_file_actions_init(&actions);
@@ -90,10 +165,8 @@ int spawnProgram(pid_t& child, const ChildStart& start, const int (&source)[3], 
         return result;
     }
     for (int target = 0; target <= 2 && result == 0; ++target)
-        result = source[target] < 0 ? posix_spawn_file_actions_addopen(&actions, target, DEV_NULL, O_RDWR, 0)
-                                    : posix_spawn_file_actions_adddup2(&actions, source[target], target);
-    if (result == 0 && start.directory != nullptr)
-        result = posix_spawn_file_actions_addchdir_np(&actions, start.directory);
+        result = posix_spawn_file_actions_adddup2(&actions, source[target], target);
+    if (result == 0 && directory >= 0) result = posix_spawn_file_actions_addfchdir_np(&actions, directory);
     if (result == 0) result = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     sigset_t every;
     sigset_t none;
@@ -111,15 +184,16 @@ int spawnProgram(pid_t& child, const ChildStart& start, const int (&source)[3], 
     return result;
 }
 
-// What a forked child that could not become its program tells the parent.
-struct StartFailure {
-    int step;
+// What a forked child that could not become its program tells the parent:
+// the step, its errno, and for the identity the call that failed.
+struct ChildReport {
+    StartStep step;
     int error;
+    const char* call;  // a literal of assume_identity, the same in both
 };
-enum : int { FAILED_SETUP = 1, FAILED_USER, FAILED_START };
 
-[[noreturn]] void becomeProgram(const ChildStart& start, const int (&source)[3], char* const* environment,
-                                int report) {
+[[noreturn]] void becomeProgram(const ChildStart& start, const int (&source)[3], int directory,
+                                const AccountIdentity& identity, char* const* environment, int report) {
     struct sigaction standard;
     std::memset(&standard, 0, sizeof standard);
     standard.sa_handler = SIG_DFL;
@@ -129,28 +203,26 @@ enum : int { FAILED_SETUP = 1, FAILED_USER, FAILED_START };
     sigprocmask(SIG_SETMASK, &none, nullptr);
     setpgid(0, 0);
 
-    StartFailure failure = {0, 0};
+    ChildReport failure = {StartStep::None, 0, nullptr};
     if (report <= 2) report = fcntl(report, F_DUPFD_CLOEXEC, 3);
-    for (int target = 0; target <= 2 && failure.step == 0; ++target) {
+    for (int target = 0; target <= 2 && failure.step == StartStep::None; ++target) {
         if (source[target] == target) {
-            if (fcntl(target, F_SETFD, 0) != 0) failure = {FAILED_SETUP, errno};
-            continue;
+            if (fcntl(target, F_SETFD, 0) != 0) failure = {StartStep::Exec, errno, nullptr};
+        } else if (dup2(source[target], target) < 0) {
+            failure = {StartStep::Exec, errno, nullptr};
         }
-        const int from = source[target] >= 0 ? source[target] : open(DEV_NULL, O_RDWR);
-        if (from < 0 || (from != target && dup2(from, target) < 0)) failure = {FAILED_SETUP, errno};
-        if (source[target] < 0 && from > 2) close(from);
     }
-    if (failure.step == 0) {
+    if (failure.step == StartStep::None && directory >= 0 && fchdir(directory) != 0)
+        failure = {StartStep::Directory, errno, nullptr};
+    if (failure.step == StartStep::None) {
         closeRange(3, report - 1);
         closeRange(report + 1, getdtablesize() - 1);
-        if (start.directory != nullptr && chdir(start.directory) != 0)
-            failure = {FAILED_START, errno};
-        else if (setuid(start.user) != 0)
-            failure = {FAILED_USER, errno};
+        const char* call = assume_identity(identity);
+        if (call != nullptr) failure = {StartStep::Identity, errno, call};
     }
-    if (failure.step == 0) {
+    if (failure.step == StartStep::None) {
         execve(start.path, start.argv->data(), environment);
-        failure = {FAILED_START, errno};
+        failure = {StartStep::Exec, errno, nullptr};
     }
     ssize_t ignored = write(report, &failure, sizeof failure);
     (void)ignored;
@@ -159,7 +231,8 @@ enum : int { FAILED_SETUP = 1, FAILED_USER, FAILED_START };
 
 // A start with a change of user, which posix_spawn cannot make: fork, and
 // the child reports a failure through a close-on-exec pipe.
-pid_t forkProgram(const ChildStart& start, const int (&source)[3], char* const* environment, int& startError) {
+pid_t forkProgram(const ChildStart& start, const int (&source)[3], int directory, const AccountIdentity& identity,
+                  char* const* environment, StartError& failure) {
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) fatal_error("forkExecvPipes: pipe() failed");
     // Buffered output must not be written twice, once by each process.
@@ -171,51 +244,67 @@ pid_t forkProgram(const ChildStart& start, const int (&source)[3], char* const* 
         close(report[1]);
         throwSystemError("forkExecvPipes: fork() failed", error);
     }
-    if (child == 0) becomeProgram(start, source, environment, report[1]);
+    if (child == 0) becomeProgram(start, source, directory, identity, environment, report[1]);
     // Both set the group, so that it exists whichever runs first.
     setpgid(child, child);
     close(report[1]);
-    StartFailure failure = {0, 0};
-    ssize_t got;
-    while ((got = read(report[0], &failure, sizeof failure)) < 0 && errno == EINTR) safe_point();
+    ChildReport said = {StartStep::None, 0, nullptr};
+    const ssize_t got = wait_through_interrupts([&] { return read(report[0], &said, sizeof said); });
     close(report[0]);
-    if (got != static_cast<ssize_t>(sizeof failure)) return child;
+    if (got != static_cast<ssize_t>(sizeof said)) return child;
     int status;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (failure.step == FAILED_USER) throwSystemError("forkExecvPipes: setuid() failed", failure.error);
-    startError = failure.error;
+    wait_through_interrupts([&] { return waitpid(child, &status, 0); });
+    failure.step = said.step;
+    failure.error = said.error;
+    if (said.call != nullptr) failure.cause = said.call;
+    if (said.step == StartStep::Directory) failure.cause = start.directory;
     return -1;
 }
 
 }  // namespace
 
-pid_t startChild(const ChildStart& start, int& startError) {
-    startError = 0;
+pid_t startChild(const ChildStart& start, StartError& failure) {
+    failure = StartError();
     safe_point();
     const ChildEnvironment environment(start.environment);
     const StandardSources sources(start.input, start.output, start.error);
+    StartDescriptor devNull;
+    StartDescriptor directory;
+    AccountIdentity identity;
+    if (!prepareStart(start, devNull, directory, identity, failure)) return -1;
+    int source[3];
+    for (int target = 0; target <= 2; ++target) source[target] = sources.fds[target] >= 0 ? sources.fds[target] : devNull.fd;
+
+    const ChildEndsHeld held;
     pid_t child = -1;
     if (start.user == static_cast<uid_t>(-1)) {
-        const int result = spawnProgram(child, start, sources.fds, environment.get());
+        const int result = spawnProgram(child, start, source, directory.fd, environment.get());
         // These two mean that no process could be made; any other failure
         // is the program's, which could not be started.
         if (result == EAGAIN || result == ENOMEM) throwSystemError("forkExecvPipes: fork() failed", result);
-        if (result != 0) {
-            startError = result;
-            return -1;
-        }
+        if (result != 0) failure = {StartStep::Exec, result, false, ""};
     } else {
-        child = forkProgram(start, sources.fds, environment.get(), startError);
-        if (child < 0) return -1;
+        child = forkProgram(start, source, directory.fd, identity, environment.get(), failure);
     }
-    registerWaitedChild(child);
+    if (failure.step != StartStep::None) {
+        explainExecFailure(start.path, failure);
+        return -1;
+    }
+    if (!registerWaitedChild(child)) {
+        // A child that the time-out could not end must not run at all.
+        kill(child, SIGKILL);
+        int status;
+        wait_through_interrupts([&] { return waitpid(child, &status, 0); });
+        throwSystemError("forkExecvPipes: fork() failed", EAGAIN);
+    }
     return child;
 }
 
 bool waitForChild(pid_t child, int& status) {
-    int result;
-    while ((result = waitpid(child, &status, 0)) < 0 && errno == EINTR) safe_point();
+    if (takeReapedChild(child, status)) return true;
+    const pid_t result = wait_through_interrupts([&] { return waitpid(child, &status, 0); });
+    // The run's orphan reaper may have come first.
+    if (result < 0 && errno == ECHILD && takeReapedChild(child, status)) return true;
     const int error = errno;
     unregisterWaitedChild(child);
     errno = error;
@@ -243,6 +332,17 @@ int dup2Custom(int source, int target) {
 
 void closeDescriptorsFrom3() { closeRange(3, getdtablesize() - 1); }
 
+namespace {
+
+// The library's exception for a start that failed at `failure`'s step.
+[[noreturn]] void throwStartError(const StartError& failure) {
+    if (failure.step == StartStep::DevNull) throwSystemError("dup2Custom failed", failure.error);
+    if (failure.step == StartStep::Identity) throwSystemError("forkExecvPipes: setuid() failed", failure.error);
+    throwSystemError("forkExecvPipes: execv() failed", failure.error);
+}
+
+}  // namespace
+
 pid_t forkExecvPipes(int input, int output, int error, const std::string& path, const std::vector<char*>& argv,
                      uid_t user, const std::map<std::string, std::string>& environment) {
     ChildStart start;
@@ -253,9 +353,9 @@ pid_t forkExecvPipes(int input, int output, int error, const std::string& path, 
     start.error = error;
     start.user = user;
     start.environment = &environment;
-    int startError = 0;
-    const pid_t child = startChild(start, startError);
-    if (child < 0) throwSystemError("forkExecvPipes: execv() failed", startError);
+    StartError failure;
+    const pid_t child = startChild(start, failure);
+    if (child < 0) throwStartError(failure);
     // The caller waits for it.
     unregisterWaitedChild(child);
     return child;
@@ -287,7 +387,7 @@ int reap(pid_t child) {
 }
 
 int runCollecting(std::string& output, std::string& error, const std::string& path, const std::vector<char*>& argv,
-                  uid_t user, const std::map<std::string, std::string>& environment, int* execError) {
+                  uid_t user, const std::map<std::string, std::string>& environment, StartError* startFailure) {
     int outPipe[2];
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
@@ -302,21 +402,24 @@ int runCollecting(std::string& output, std::string& error, const std::string& pa
     start.error = errPipe[1];
     start.user = user;
     start.environment = &environment;
-    int startError = 0;
+    StartError failure;
     pid_t child;
     try {
-        child = startChild(start, startError);
+        child = startChild(start, failure);
     } catch (...) {
         for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
         throw;
     }
     close(outPipe[1]);
     close(errPipe[1]);
-    if (execError != nullptr) *execError = startError;
     if (child < 0) {
         close(outPipe[0]);
         close(errPipe[0]);
-        const std::string said = message_line("forkExecvPipes: execv() failed", startError);
+        if (startFailure != nullptr)
+            *startFailure = failure;
+        else if (failure.step == StartStep::DevNull || failure.step == StartStep::Identity)
+            throwStartError(failure);
+        const std::string said = message_line("forkExecvPipes: execv() failed", failure.error);
         output += said;
         error += said;
         return 1;
@@ -327,11 +430,8 @@ int runCollecting(std::string& output, std::string& error, const std::string& pa
     std::string* const into[2] = {&output, &error};
     try {
         while (ends[0].fd >= 0 || ends[1].fd >= 0) {
-            if (poll(ends, 2, -1) < 0) {
-                if (errno != EINTR) throwSystemError("forkExecvGetOutErr: select() failed", errno);
-                safe_point();
-                continue;
-            }
+            if (wait_through_interrupts([&ends] { return poll(ends, 2, -1); }) < 0)
+                throwSystemError("forkExecvGetOutErr: select() failed", errno);
             for (int i = 0; i < 2; ++i) {
                 if (ends[i].fd < 0 || ends[i].revents == 0 || readToString(ends[i].fd, *into[i])) continue;
                 close(ends[i].fd);
@@ -363,9 +463,9 @@ int forkExecvGetOutErr(std::string& output, std::string& error, const std::strin
 }
 
 int forkExecvGetOutErrExec(std::string& output, std::string& error, const std::string& path,
-                           const std::vector<char*>& argv, int& execError) {
-    execError = 0;
-    return runCollecting(output, error, path, argv, static_cast<uid_t>(-1), emptyEnvironment(), &execError);
+                           const std::vector<char*>& argv, StartError& failure) {
+    failure = StartError();
+    return runCollecting(output, error, path, argv, static_cast<uid_t>(-1), emptyEnvironment(), &failure);
 }
 
 int forkExecvGetOutErr(std::string& output, std::string& error, const std::string& path,

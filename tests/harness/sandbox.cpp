@@ -26,7 +26,7 @@ namespace {
 
 // Trees that a sandbox may lay its own files over. /etc is always overlaid,
 // so that a test can write there freely.
-const char* const OVERLAID_TREES[] = {"/etc", "/usr", "/var/lib/mysql", "/tmp"};
+const char* const OVERLAID_TREES[] = {"/etc", "/usr", "/var/lib/mysql", "/tmp", "/dev"};
 
 // What of the machine's /etc would steer the code under test, or the
 // programs it starts, is never seen inside:
@@ -141,6 +141,14 @@ void Sandbox::symlink(const std::string& target, const std::string& realPath) co
     if (::symlink(target.c_str(), path.c_str()) != 0) failed("symlink " + path);
 }
 
+void Sandbox::remove(const std::string& realPath) const {
+    const std::string path = layerPath(realPath);
+    fs::create_directories(fs::path(path).parent_path());
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+    if (mknod(path.c_str(), S_IFCHR, makedev(0, 0)) != 0) failed("whiteout " + path);
+}
+
 std::string Sandbox::readFile(const std::string& realPath) const { return readWholeFile(layerPath(realPath)); }
 
 void Sandbox::writeProductConf(const std::string& omit, const std::string& productRoot) const {
@@ -198,7 +206,14 @@ void Sandbox::enter() const {
         fs::create_directories(upper);
         fs::create_directories(work);
         const std::string options = "lowerdir=" + std::string(tree) + ",upperdir=" + upper + ",workdir=" + work;
+        // The overlay hides what is mounted below the tree; /dev/shm (where
+        // the test server's socket may lie) is put back.
+        const int shm = std::strcmp(tree, "/dev") == 0 ? open("/dev/shm", O_PATH | O_CLOEXEC) : -1;
         if (mount("overlay", tree, "overlay", 0, options.c_str()) != 0) enterFailed("overlay", tree);
+        if (shm >= 0 && mount(("/proc/self/fd/" + std::to_string(shm)).c_str(), "/dev/shm", nullptr, MS_BIND,
+                              nullptr) != 0)
+            enterFailed("bind", "/dev/shm");
+        if (shm >= 0) close(shm);
     }
     struct stat st;
     if (stat(NAME_CACHE_DIR, &st) == 0 && S_ISDIR(st.st_mode) &&

@@ -12,10 +12,11 @@
 
 /// Fixture files at the system's real paths, seen only by processes that
 /// enter the sandbox: a private mount namespace in which /etc, /usr,
-/// /var/lib/mysql and /tmp are overlays whose upper layers live in the
-/// sandbox directory, and /proc is replaced by the sandbox's own proc
-/// directory when the test provides one (the entering process keeps its
-/// own entry there as self and <pid>). Whatever the machine holds, nothing
+/// /var/lib/mysql, /tmp and /dev are overlays whose upper layers live in
+/// the sandbox directory (all but /etc only when the test put something
+/// there), and /proc is replaced by the sandbox's own proc directory when
+/// the test provides one (the entering process keeps its own entry there
+/// as self and <pid>). Whatever the machine holds, nothing
 /// of it steers what runs inside: /etc/zev and /etc/mysql hold the test's
 /// files alone; /etc/my.cnf, /etc/shadow and /etc/gshadow are the test's or
 /// absent; /etc/passwd and /etc/group are the test's or SANDBOX_PASSWD and
@@ -45,6 +46,8 @@ public:
     void writeFile(const std::string& realPath, const std::string& content, mode_t mode = 0644) const;
     /// Puts a directory at `realPath`.
     void makeDir(const std::string& realPath, mode_t mode = 0755) const;
+    /// Hides what the machine has at `realPath` (an overlay whiteout).
+    void remove(const std::string& realPath) const;
     /// Puts a symbolic link to `target` at `realPath`.
     void symlink(const std::string& target, const std::string& realPath) const;
     /// Content at `realPath` as left by the processes that ran inside.
@@ -82,6 +85,8 @@ struct ToolRun {
     std::string argv0;                             // default: the binary's path
     bool noArguments = false;                      // start with an empty argument vector
     bool closeStandardStreams = false;             // start with 0, 1 and 2 closed
+    std::string wrapper;      // shell text run first by a shell that then execs the tool
+    bool hostileSignals = false;  // start ignoring SIGCHLD, with SIGALRM, SIGCHLD and SIGTERM blocked
 };
 
 /// Runs the built verstally inside the sandbox; waits and captures.

@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
@@ -59,7 +60,20 @@ std::string reachableTool(const Sandbox& sandbox) {
     envp.push_back(nullptr);
     if (run.closeStandardStreams)
         for (int fd = 0; fd <= 2; ++fd) close(fd);
-    execve(executable.c_str(), argv.data(), envp.data());
+    if (run.hostileSignals) {
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        for (int signal : {SIGALRM, SIGCHLD, SIGTERM}) sigaddset(&blocked, signal);
+        if (signal(SIGCHLD, SIG_IGN) == SIG_ERR || sigprocmask(SIG_BLOCK, &blocked, nullptr) != 0)
+            setUpFailed("signals");
+    }
+    std::string script = run.wrapper + "\nexec \"$0\" \"$@\"", shell = "/bin/sh";
+    if (!run.wrapper.empty()) {
+        // The shell's $0 names the tool in place of its own argv[0].
+        argv[0] = executable.data();
+        argv.insert(argv.begin(), {const_cast<char*>("sh"), const_cast<char*>("-c"), script.data()});
+    }
+    execve(run.wrapper.empty() ? executable.c_str() : shell.c_str(), argv.data(), envp.data());
     setUpFailed("exec " + executable);
 }
 

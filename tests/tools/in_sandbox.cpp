@@ -5,8 +5,10 @@
 //
 //   in_sandbox [--panel-account] DIR COMMAND [ARG...]
 //
-// --panel-account: the accounts are the sandbox's own plus the panel
-// account of the tests (zevadm 4711, group zevgrp 4712). A failure to enter
+// --panel-account: unless DIR/etc/passwd is there already (a script may
+// change the files after the first run), the accounts are the sandbox's
+// own plus the panel account of the tests (zevadm 4711, group zevgrp 4712).
+// A failure to enter
 // ends with status 125 and one line on standard error; a command that
 // cannot be run, with 127.
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "harness/accounts.h"
@@ -29,7 +32,8 @@ int main(int argc, char* argv[]) {
     }
     try {
         const Sandbox sandbox(argv[first]);
-        if (panelAccount) writeAccountFiles(sandbox);
+        struct stat st;
+        if (panelAccount && stat(sandbox.layerPath("/etc/passwd").c_str(), &st) != 0) writeAccountFiles(sandbox);
         sandbox.enter();
     } catch (const std::exception& e) {
         childFailed(e.what());
