@@ -53,8 +53,8 @@ TEST(Sandbox, ShowsItsOwnFilesWhateverTheMachineHolds) {
     own.writeFile("/etc/mysql/my.cnf", "[client]\n");
     const std::function<void()> machines[] = {
         [&] { machine.enter(); },
-        [&] {  // the machine's layer as a chroot, in a namespace the sandbox made private
-            machine.enter();
+        [&] {
+            enterPrivateMountNamespace();
             const std::string tmp = machine.root() + "/var/tmp";
             fs::create_directories(tmp);
             if (mount("/var/tmp", tmp.c_str(), nullptr, MS_BIND, nullptr) != 0 ||

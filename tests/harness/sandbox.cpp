@@ -47,6 +47,8 @@ const char* const NAME_CACHE_DIR = "/var/run/nscd";
 // 5. no home directory, so that no ~/.my.cnf is read, and none of the
 //    variables that name another directory of MariaDB option files.
 const char* const UNSET_VARIABLES[] = {"HOME", "MYSQL_HOME", "MARIADB_HOME"};
+// A directory below "/" of every root, for leaving a plain chroot.
+const char* const ESCAPE_DIR = "/etc";
 // The extended attribute that makes a directory of the upper layer hide
 // the lower one's.
 const char* const OPAQUE_ATTRIBUTE = "trusted.overlay.opaque";
@@ -68,20 +70,22 @@ void writeIfAbsent(const std::string& path, const char* content) {
     close(fd);
 }
 
-// Makes every mount of the calling process's new namespace private, so that
-// nothing mounted in it reaches another namespace. In a plain chroot "/" is
-// no mount point and cannot be changed by that name: the process climbs out
-// of the chroot to the namespace's root (from a working directory left
-// outside a chroot into `below`, a directory under "/"), changes it there,
-// and returns into the chroot through a descriptor of its root. Only this
-// process's root and this namespace's mounts change.
-void makeMountsPrivate(const std::string& below) {
+}  // namespace
+
+void enterPrivateMountNamespace() {
+    if (unshare(CLONE_NEWNS) != 0) enterFailed("unshare", "the mount namespace");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) return;
     if (errno != EINVAL) enterFailed("make private", "/");
+    // A plain chroot: "/" is no mount point and cannot be changed by that
+    // name. The process climbs out of the chroot to the namespace's root
+    // (from its working directory, left outside when it chroots into a
+    // directory below; any will do), changes it there, and returns into the
+    // chroot through a descriptor of its root. Only this process's root and
+    // this namespace's mounts change.
     const int chrootRoot = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const int workingDir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (chrootRoot < 0 || workingDir < 0) enterFailed("open", "/");
-    if (fchdir(chrootRoot) != 0 || chroot(below.c_str()) != 0) enterFailed("chroot", below);
+    if (fchdir(chrootRoot) != 0 || chroot(ESCAPE_DIR) != 0) enterFailed("chroot", ESCAPE_DIR);
     struct stat here, up;
     for (int level = 0; level < 4096; ++level) {
         if (stat(".", &here) != 0 || stat("..", &up) != 0) enterFailed("stat", "..");
@@ -94,8 +98,6 @@ void makeMountsPrivate(const std::string& below) {
     close(chrootRoot);
     close(workingDir);
 }
-
-}  // namespace
 
 Sandbox::Sandbox() {
     char pattern[] = "/var/tmp/verstally-sandbox.XXXXXX";
@@ -194,8 +196,7 @@ void Sandbox::enter() const {
     const std::string lockPath = root_ + "/.enter-lock";
     const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0 || flock(lock, LOCK_EX) != 0) enterFailed("lock", lockPath);
-    if (unshare(CLONE_NEWNS) != 0) enterFailed("unshare", "the mount namespace");
-    makeMountsPrivate(root_);
+    enterPrivateMountNamespace();
     keepOutTheMachine();
     for (const char* tree : OVERLAID_TREES) {
         const std::string upper = layerPath(tree);

@@ -96,6 +96,10 @@ Outcome runTool(const Sandbox& sandbox, const ToolRun& run);
 int startTool(const Sandbox& sandbox, const ToolRun& run, const std::string& outPath, const std::string& errPath);
 /// Runs `body` inside the sandbox in a forked child, captured.
 Outcome runInSandbox(const Sandbox& sandbox, const std::function<void()>& body);
+/// Moves the calling process (a child) into a mount namespace of its own
+/// whose mounts are all private, so that nothing mounted there reaches the
+/// machine; in a plain chroot too. childFailed on failure.
+void enterPrivateMountNamespace();
 
 #define SKIP_UNLESS_ROOT()                                                   \
     do {                                                                     \
