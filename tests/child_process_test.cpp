@@ -5,8 +5,6 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <filesystem>
-#include <pwd.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -165,10 +163,8 @@ TEST(ChildProcess, StartErrorSaysWhichStepFailedAndWhy) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path + " " + c.devNull);
         Outcome r = captureInChild([&] {
-            if (!c.devNull.empty() && (unshare(CLONE_NEWNS) != 0 ||
-                                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                                       mount("tmpfs", "/dev", "tmpfs", 0, nullptr) != 0))
-                childFailed("no empty /dev");
+            if (!c.devNull.empty()) enterPrivateMountNamespace();
+            if (!c.devNull.empty() && mount("tmpfs", "/dev", "tmpfs", 0, nullptr) != 0) childFailed("no empty /dev");
             if (c.devNull == "directory") mkdir("/dev/null", 0755);
             if (c.devNull == "file") close(open("/dev/null", O_CREAT | O_WRONLY, 0666));
             std::string out, err;
@@ -231,9 +227,8 @@ TEST(ChildProcess, Dup2CustomLeavesTheSameDescriptorAloneAndConnectsDevNullForMi
 TEST(ChildProcess, ForkFailureThrowsAndLeaksNoDescriptor) {
     SKIP_UNLESS_ROOT();
     Outcome r = captureInChild([] {
-        const passwd* nobody = getpwnam("nobody");
         struct rlimit none = {0, 0};
-        if (nobody == nullptr || setrlimit(RLIMIT_NPROC, &none) != 0 || setuid(nobody->pw_uid) != 0) {
+        if (setrlimit(RLIMIT_NPROC, &none) != 0 || setuid(NOBODY_ID) != 0) {
             std::printf("setup failed");
             return;
         }

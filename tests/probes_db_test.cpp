@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,8 +43,8 @@ protected:
     // mirrors `source` at `mountPoint`, root's files as root's.
     Outcome runOverFuse(const std::string& source, const std::string& mountPoint) {
         return captureInChild([&] {
-            if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                std::system(("bindfs -o nonempty '" + source + "' '" + mountPoint + "'").c_str()) != 0)
+            enterPrivateMountNamespace();
+            if (std::system(("bindfs -o nonempty '" + source + "' '" + mountPoint + "'").c_str()) != 0)
                 childFailed("no FUSE mount");
             const Outcome inner = runTool(sandbox, toolRun({}));
             umount2(mountPoint.c_str(), MNT_DETACH);

@@ -5,12 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 #include "env/constants.h"
+#include "harness/accounts.h"
 #include "harness/components_table.h"
 #include "harness/fake_dpkg_query.h"
 #include "harness/tool_fixture.h"
@@ -139,15 +139,13 @@ TEST_F(UpdateRun, VendorVersionsAreStoredLiterally) {
 }
 
 TEST_F(UpdateRun, FailedQuestionWritesNothingAndPrintsTheExceptionOnly) {
-    const passwd* nobody = getpwnam("nobody");
-    ASSERT_NE(nobody, nullptr);
     FakeDpkgQuery dpkg(sandbox, "");
     // The unprivileged run must read the password file and make the lock.
     chmod(sandbox.layerPath(ADMIN_PASSWORD_FILE).c_str(), 0644);
     chmod(sandbox.productRoot().c_str(), 0777);
     ToolRun r = toolRun({});
-    r.uid = nobody->pw_uid;
-    r.gid = nobody->pw_gid;
+    r.uid = NOBODY_ID;
+    r.gid = NOBODY_ID;
     r.maxProcesses = 0;  // no room for a child
     Outcome result = runTool(sandbox, r);
     EXPECT_EQ(result.status, 1);

@@ -7,9 +7,12 @@
 /// group is zevgrp (4712).
 constexpr unsigned FIXTURE_UID = 4711;
 constexpr unsigned FIXTURE_GID = 4712;
+/// The unprivileged account of every sandbox: nobody, group nogroup.
+constexpr unsigned NOBODY_ID = 65534;
 
-/// Puts /etc/passwd and /etc/group into the sandbox: the machine's own
-/// entries plus the panel account when `withPanelAccount` is set.
+/// Puts /etc/passwd and /etc/group into the sandbox: the sandbox's own
+/// accounts (SANDBOX_PASSWD, SANDBOX_GROUP) plus the panel account when
+/// `withPanelAccount` is set.
 void writeAccountFiles(const Sandbox& sandbox, bool withPanelAccount = true);
 
 #endif

@@ -7,10 +7,22 @@
 #include <exception>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+
+namespace {
+
+// The outcomes kept for a failing test's report (tests run children from
+// several threads).
+constexpr std::size_t MAX_COLLECTED = 20;
+std::mutex collectedLock;
+std::vector<Outcome> collected;
+std::size_t collectedLeftOut = 0;
+
+}  // namespace
 
 std::string readWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -27,8 +39,10 @@ std::string captureFile(const char* tag) {
     return pattern;
 }
 
+const char* childFailurePrefix = "test child";
+
 [[noreturn]] void childFailed(const std::string& what) {
-    std::fprintf(stderr, "test child: %s\n", what.c_str());
+    std::fprintf(stderr, "%s: %s\n", childFailurePrefix, what.c_str());
     std::fflush(nullptr);
     _exit(125);
 }
@@ -55,7 +69,22 @@ Outcome collectChild(int pid, const std::string& outPath, const std::string& err
     if (waited < 0) throw std::runtime_error("waitpid " + std::to_string(pid) + ": " + std::strerror(waitError));
     result.exited = WIFEXITED(status);
     result.status = result.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+    std::lock_guard<std::mutex> hold(collectedLock);
+    if (collected.size() == MAX_COLLECTED) {
+        collected.erase(collected.begin());
+        ++collectedLeftOut;
+    }
+    collected.push_back(result);
     return result;
+}
+
+std::vector<Outcome> takeCollectedOutcomes(std::size_t& leftOut) {
+    std::lock_guard<std::mutex> hold(collectedLock);
+    leftOut = collectedLeftOut;
+    collectedLeftOut = 0;
+    std::vector<Outcome> taken;
+    taken.swap(collected);
+    return taken;
 }
 
 bool hasEnded(int pid) {

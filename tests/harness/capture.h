@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 /// How a child ended and what it wrote.
 struct Outcome {
@@ -16,8 +17,11 @@ struct Outcome {
 /// when `body` returns and 125 when it throws: it never returns into the
 /// test binary. Throws std::runtime_error when fork fails.
 int startChild(const std::function<void()>& body);
-/// In a forked child: reports `what` on standard error, exits 125.
+/// In a forked child: reports `what` on standard error, after
+/// childFailurePrefix and ": ", and exits 125.
 [[noreturn]] void childFailed(const std::string& what);
+/// What childFailed reports under: "test child" unless a program sets its name.
+extern const char* childFailurePrefix;
 /// In a forked child: opens `path` with `flags` (mode 0644 when created)
 /// on descriptor `target`, the original closed; childFailed on failure.
 void redirectInChild(int target, const std::string& path, int flags);
@@ -29,6 +33,9 @@ Outcome captureInChild(const std::function<void()>& body);
 /// `errPath`, and collects them (the files are removed). Throws
 /// std::runtime_error when the wait fails.
 Outcome collectChild(int pid, const std::string& outPath, const std::string& errPath);
+/// The latest outcomes (at most 20) that collectChild returned since the
+/// last call, oldest first, with the number of those left out before them.
+std::vector<Outcome> takeCollectedOutcomes(std::size_t& leftOut);
 /// True once the child `pid` has ended (it is left to be collected).
 bool hasEnded(int pid);
 /// A new empty file under /var/tmp for a captured stream (throws on failure).

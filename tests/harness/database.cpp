@@ -48,6 +48,9 @@ const DatabaseFacts& databaseFacts() {
 
 RootConnection::RootConnection(const std::string& database) : mysql_(mysql_init(nullptr)) {
     if (mysql_ == nullptr) throw std::runtime_error("mysql_init failed");
+    // No option file of the machine is read: the client library reads them
+    // only when asked to (MYSQL_READ_DEFAULT_FILE, MYSQL_READ_DEFAULT_GROUP),
+    // and the test server is started with --no-defaults alike.
     const std::string& socket = databaseFacts().socket;
     if (mysql_real_connect(mysql_, "localhost", "root", "", database.empty() ? nullptr : database.c_str(), 0,
                            socket.c_str(), 0) == nullptr) {

@@ -12,15 +12,26 @@
 
 /// Fixture files at the system's real paths, seen only by processes that
 /// enter the sandbox: a private mount namespace in which /etc, /usr,
-/// /var/lib/mysql, /tmp and /dev are overlays whose upper layers live in the
-/// sandbox directory (all but /etc only when the test put something there), and /proc is replaced by the sandbox's own proc
-/// directory when the test provides one (the entering process keeps its
-/// own entry there as self and <pid>). Nothing of the machine changes.
-/// Entering needs root; tests call SKIP_UNLESS_ROOT first. Set-up steps
-/// that fail throw std::runtime_error, so the test fails.
+/// /var/lib/mysql, /tmp and /dev are overlays whose upper layers live in
+/// the sandbox directory (all but /etc only when the test put something
+/// there), and /proc is replaced by the sandbox's own proc directory when
+/// the test provides one (the entering process keeps its own entry there
+/// as self and <pid>). Whatever the machine holds, nothing
+/// of it steers what runs inside: /etc/zev and /etc/mysql hold the test's
+/// files alone; /etc/my.cnf, /etc/shadow and /etc/gshadow are the test's or
+/// absent; /etc/passwd and /etc/group are the test's or SANDBOX_PASSWD and
+/// SANDBOX_GROUP, and /etc/nsswitch.conf the test's or one that looks
+/// accounts up in those files alone; a name-service cache is out of reach;
+/// HOME, MYSQL_HOME and MARIADB_HOME are unset. Nothing of the machine
+/// changes, in a plain chroot too (where "/" is no mount point). Entering
+/// needs root; tests call SKIP_UNLESS_ROOT first. Set-up steps that fail
+/// throw std::runtime_error, so the test fails.
 class Sandbox {
 public:
     Sandbox();
+    /// A sandbox in `directory`, an absolute path that a script made and
+    /// filled; it is kept when the object ends.
+    explicit Sandbox(const std::string& directory);
     ~Sandbox();
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
@@ -52,8 +63,17 @@ public:
     void enter() const;
 
 private:
+    /// Puts into the upper layer of /etc what hides the machine's files.
+    void keepOutTheMachine() const;
+
     std::string root_;
+    bool owned_ = true;
 };
+
+/// The accounts of a sandbox whose test writes none: root and nobody
+/// (uid and gid 65534).
+extern const char* const SANDBOX_PASSWD;
+extern const char* const SANDBOX_GROUP;
 
 /// Options of a run of the built tool inside a sandbox.
 struct ToolRun {
@@ -76,6 +96,10 @@ Outcome runTool(const Sandbox& sandbox, const ToolRun& run);
 int startTool(const Sandbox& sandbox, const ToolRun& run, const std::string& outPath, const std::string& errPath);
 /// Runs `body` inside the sandbox in a forked child, captured.
 Outcome runInSandbox(const Sandbox& sandbox, const std::function<void()>& body);
+/// Moves the calling process (a child) into a mount namespace of its own
+/// whose mounts are all private, so that nothing mounted there reaches the
+/// machine; in a plain chroot too. childFailed on failure.
+void enterPrivateMountNamespace();
 
 #define SKIP_UNLESS_ROOT()                                                   \
     do {                                                                     \

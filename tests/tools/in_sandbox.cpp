@@ -1,0 +1,44 @@
+// Runs a command inside a sandbox directory that a script made, as the
+// tests run the tool inside theirs (tests/harness/sandbox.h): files under
+// DIR/etc are seen at /etc, and so on, and nothing of the machine's /etc
+// that steers the tool or the MariaDB clients is seen at all.
+//
+//   in_sandbox [--panel-account] DIR COMMAND [ARG...]
+//
+// --panel-account: unless DIR/etc/passwd is there already (a script may
+// change the files after the first run), the accounts are the sandbox's
+// own plus the panel account of the tests (zevadm 4711, group zevgrp 4712).
+// A failure to enter
+// ends with status 125 and one line on standard error; a command that
+// cannot be run, with 127.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "harness/accounts.h"
+
+int main(int argc, char* argv[]) {
+    childFailurePrefix = "in_sandbox";
+    int first = 1;
+    const bool panelAccount = argc > 1 && std::strcmp(argv[1], "--panel-account") == 0;
+    if (panelAccount) ++first;
+    if (argc - first < 2) {
+        std::fprintf(stderr, "usage: in_sandbox [--panel-account] DIR COMMAND [ARG...]\n");
+        return 2;
+    }
+    try {
+        const Sandbox sandbox(argv[first]);
+        struct stat st;
+        if (panelAccount && stat(sandbox.layerPath("/etc/passwd").c_str(), &st) != 0) writeAccountFiles(sandbox);
+        sandbox.enter();
+    } catch (const std::exception& e) {
+        childFailed(e.what());
+    }
+    execvp(argv[first + 1], argv + first + 1);
+    std::fprintf(stderr, "in_sandbox: %s: %s\n", argv[first + 1], std::strerror(errno));
+    return 127;
+}
