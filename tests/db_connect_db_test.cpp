@@ -132,8 +132,9 @@ TEST(ContainerMode, WithoutLinkOnlyRunModeThreeSavesTheHost) {
 // order, unless MYSQL_UNIX_PORT is set: only a socket counts.
 TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
     SKIP_UNLESS_ROOT();
-    DeadServer a, b;
-    const std::string A = a.socketPath(), B = b.socketPath();
+    DeadServer a, b, users;
+    const std::string A = a.socketPath(), B = b.socketPath(), U = users.socketPath();
+    ASSERT_EQ(chown(U.c_str(), 65534, 65534), 0);  // anybody's socket in /tmp: never taken
     const std::string lib = "/var/lib/mysql/mysql.sock", tmp = "/tmp/mysql.sock";
     struct Case {
         std::string conf, libSocket, tmpSocket;  // fallbacks "": plain files
@@ -154,6 +155,9 @@ TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
         {"", A, B, {{"MYSQL_UNIX_PORT", ""}}, lib},
         {"", A, B, {{"MYSQL_UNIX_PORT", "/x.sock"}}, "<none>"},
         {"", "", B, {}, tmp},
+        {"[mysqld]\nsocket=" + U + "\n", "", U, {},
+         "Socket " + U + " belongs to neither root nor mysql and is passed over\nSocket " + tmp +
+             " belongs to neither root nor mysql and is passed over\n<none>"},
         {"", "", "", {}, "<none>"},
     };
     for (const Case& c : cases) {

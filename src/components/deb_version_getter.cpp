@@ -1,6 +1,5 @@
 #include "components/deb_version_getter.h"
 
-
 #include "components/argument_vector.h"
 #include "env/constants.h"
 #include "util/child_process.h"

@@ -4,17 +4,32 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "env/env_values.h"
 #include "env/constants.h"
+#include "env/messages.h"
 #include "env/regular_file.h"
 
 namespace {
 
-bool is_socket(const char* path) {
+// A socket of the database server: one that only root, the server's own
+// account or this process's user can have made. Anybody may make a socket
+// in /tmp, and a root tool that logged in there would hand its login
+// exchange to whoever listens (and take its answers for the panel's).
+bool is_server_socket(const char* path) {
     struct stat st;
-    return stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
+    if (stat(path, &st) != 0 || !S_ISSOCK(st.st_mode)) return false;
+    if (st.st_uid == 0 || st.st_uid == geteuid()) return true;
+    const int saved_errno = errno;
+    const struct passwd* server = getpwnam(MYSQL_SERVER_ACCOUNT);
+    const bool trusted = server != nullptr && server->pw_uid == st.st_uid;
+    errno = saved_errno;
+    if (!trusted)
+        warn_message("Socket %s belongs to neither root nor %s and is passed over", path, MYSQL_SERVER_ACCOUNT);
+    return trusted;
 }
 
 const char* skip_blanks(const char* text) {
@@ -58,7 +73,7 @@ bool mysql_socket_from_conf(FILE* conf, char* found, std::size_t found_size) {
         std::size_t length = 0;
         while (value[length] != '\0' && !std::isspace(static_cast<unsigned char>(value[length]))) ++length;
         std::snprintf(found, found_size, "%.*s", static_cast<int>(length), value);
-        return is_socket(found);
+        return is_server_socket(found);
     }
     return false;
 }
@@ -68,7 +83,7 @@ const char* find_mysql_socket() {
     static char from_conf[TEXT_BUFFER_SIZE];
     errno = 0;
     if (socket_from_conf(from_conf)) return from_conf;
-    if (is_socket(MYSQL_SOCKET_FALLBACK_1)) return MYSQL_SOCKET_FALLBACK_1;
-    if (is_socket(MYSQL_SOCKET_FALLBACK_2)) return MYSQL_SOCKET_FALLBACK_2;
+    if (is_server_socket(MYSQL_SOCKET_FALLBACK_1)) return MYSQL_SOCKET_FALLBACK_1;
+    if (is_server_socket(MYSQL_SOCKET_FALLBACK_2)) return MYSQL_SOCKET_FALLBACK_2;
     return nullptr;
 }

@@ -9,14 +9,16 @@
 /// Socket path for the client library: null when MYSQL_UNIX_PORT is set and
 /// not empty; else the first socket line of the [mysqld] section of
 /// /etc/my.cnf when it names a socket, else /var/lib/mysql/mysql.sock, else
-/// /tmp/mysql.sock when that is a socket; null when none is. A path from
-/// my.cnf lies in a buffer that the next call overwrites.
+/// /tmp/mysql.sock when that is a socket; null when none is. Only a socket
+/// owned by root, MYSQL_SERVER_ACCOUNT or the process's own user counts
+/// (any other is passed over with a warning). A path from my.cnf lies in a
+/// buffer that the next call overwrites.
 const char* find_mysql_socket();
 
 /// The my.cnf step of find_mysql_socket over an open file: the first socket
 /// line of the [mysqld] section of `conf`, its value copied into `found`
 /// (cut to `found_size`, terminated) when there is one. True when that
-/// value names a socket.
+/// value names a socket that find_mysql_socket may take.
 bool mysql_socket_from_conf(FILE* conf, char* found, std::size_t found_size);
 
 #endif

@@ -77,6 +77,9 @@ constexpr const char* MYSQL_CONF_FILE = "/etc/my.cnf";
 /// Fallback socket paths, tried in this order.
 constexpr const char* MYSQL_SOCKET_FALLBACK_1 = "/var/lib/mysql/mysql.sock";
 constexpr const char* MYSQL_SOCKET_FALLBACK_2 = "/tmp/mysql.sock";
+/// The database server's system account: a socket found on those paths is
+/// taken only when it, root or the user the process runs as owns it.
+constexpr const char* MYSQL_SERVER_ACCOUNT = "mysql";
 /// Connection defaults, overridden by the environment.
 constexpr const char* DEFAULT_DB_HOST = "localhost";
 constexpr const char* DEFAULT_DB_NAME = "zev";
