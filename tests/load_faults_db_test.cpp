@@ -273,7 +273,7 @@ TEST_F(LoadAndFaults, OnlyDpkgQuerysOwnAnswerOrItsAbsenceReplacesVersions) {
     struct Case {
         mode_t mode;  // 0: no dpkg-query at all
         std::string ending, error, bind, samba;
-        std::string devNull = "";      // "absent" or "directory": what /dev/null is
+        std::string devNull = "";      // "absent", "directory" or "file": what /dev/null is
         std::string interpreter = "";  // the stand-in's, when not /bin/sh
     };
     const Case cases[] = {
@@ -285,6 +285,7 @@ TEST_F(LoadAndFaults, OnlyDpkgQuerysOwnAnswerOrItsAbsenceReplacesVersions) {
         {0755, "exit 1", "", "1:9.2.4-1", "2:4.17"},
         {0755, "", notStarted + "/dev/null: " + std::strerror(ENOENT) + "\n", "old", "old", "absent"},
         {0755, "", notStarted + "/dev/null: " + std::strerror(EISDIR) + "\n", "old", "old", "directory"},
+        {0755, "", notStarted + "/dev/null: " + std::strerror(ENODEV) + "\n", "old", "old", "file"},
         {0755, "", notStarted + "interpreter /nonexistent/sh: " + std::strerror(ENOENT) + "\n", "old", "old", "",
          "/nonexistent/sh"},
     };
@@ -297,6 +298,7 @@ TEST_F(LoadAndFaults, OnlyDpkgQuerysOwnAnswerOrItsAbsenceReplacesVersions) {
         fs::remove_all(sandbox.layerPath("/dev"), ignored);
         if (c.devNull == "absent") sandbox.remove("/dev/null");
         if (c.devNull == "directory") sandbox.makeDir("/dev/null");
+        if (c.devNull == "file") sandbox.writeFile("/dev/null", "");
         if (c.mode != 0) {
             FakeDpkgQuery fake(sandbox, records, c.mode, c.ending);
             const std::string script = sandbox.readFile(DPKG_QUERY_PATH);

@@ -3,7 +3,6 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
 /// How a child ended and what it wrote.
 struct Outcome {
@@ -33,9 +32,6 @@ Outcome captureInChild(const std::function<void()>& body);
 /// `errPath`, and collects them (the files are removed). Throws
 /// std::runtime_error when the wait fails.
 Outcome collectChild(int pid, const std::string& outPath, const std::string& errPath);
-/// The latest outcomes (at most 20) that collectChild returned since the
-/// last call, oldest first, with the number of those left out before them.
-std::vector<Outcome> takeCollectedOutcomes(std::size_t& leftOut);
 /// True once the child `pid` has ended (it is left to be collected).
 bool hasEnded(int pid);
 /// A new empty file under /var/tmp for a captured stream (throws on failure).

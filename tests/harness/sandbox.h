@@ -16,16 +16,10 @@
 /// the sandbox directory (all but /etc only when the test put something
 /// there), and /proc is replaced by the sandbox's own proc directory when
 /// the test provides one (the entering process keeps its own entry there
-/// as self and <pid>). Whatever the machine holds, nothing
-/// of it steers what runs inside: /etc/zev and /etc/mysql hold the test's
-/// files alone; /etc/my.cnf, /etc/shadow and /etc/gshadow are the test's or
-/// absent; /etc/passwd and /etc/group are the test's or SANDBOX_PASSWD and
-/// SANDBOX_GROUP, and /etc/nsswitch.conf the test's or one that looks
-/// accounts up in those files alone; a name-service cache is out of reach;
-/// HOME, MYSQL_HOME and MARIADB_HOME are unset. Nothing of the machine
-/// changes, in a plain chroot too (where "/" is no mount point). Entering
-/// needs root; tests call SKIP_UNLESS_ROOT first. Set-up steps that fail
-/// throw std::runtime_error, so the test fails.
+/// as self and <pid>). Nothing of the machine that could steer what runs
+/// inside is seen (sandbox.cpp lists what is kept out), and nothing of the
+/// machine changes, in a plain chroot too. Entering needs root; tests call
+/// SKIP_UNLESS_ROOT first. Set-up steps that fail throw std::runtime_error.
 class Sandbox {
 public:
     Sandbox();

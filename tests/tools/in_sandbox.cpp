@@ -1,16 +1,11 @@
 // Runs a command inside a sandbox directory that a script made, as the
-// tests run the tool inside theirs (tests/harness/sandbox.h): files under
-// DIR/etc are seen at /etc, and so on, and nothing of the machine's /etc
-// that steers the tool or the MariaDB clients is seen at all.
+// tests run the tool inside theirs (tests/harness/sandbox.h).
 //
 //   in_sandbox [--panel-account] DIR COMMAND [ARG...]
 //
-// --panel-account: unless DIR/etc/passwd is there already (a script may
-// change the files after the first run), the accounts are the sandbox's
-// own plus the panel account of the tests (zevadm 4711, group zevgrp 4712).
-// A failure to enter
-// ends with status 125 and one line on standard error; a command that
-// cannot be run, with 127.
+// --panel-account: unless DIR/etc/passwd is there already, the accounts
+// are the sandbox's own plus the tests' panel account. A failure to enter
+// ends with status 125, a command that cannot be run with 127.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
