@@ -32,8 +32,7 @@ bool look_up_account(uid_t user, AccountIdentity& identity) {
     errno = 0;
     const struct passwd* entry = getpwuid(user);
     if (entry == nullptr) {
-        // getpwuid(3): these say only that there is no such entry.
-        if (errno == 0 || errno == ESRCH || errno == EBADF || errno == EPERM) errno = ENOENT;
+        if (lookup_found_no_entry(errno)) errno = ENOENT;
         return false;
     }
     identity.user = entry->pw_uid;

@@ -14,11 +14,9 @@ namespace {
 /// Stands for a missing name in the unknown-name warnings.
 const char* const NULL_NAME = "(null)";
 
-// After a lookup that found no entry: the errors with which getpwnam(3) and
-// getgrnam(3) may say "no such entry" (an NSS module that found nothing
-// leaves ENOENT, say) are no system error, and leave errno 0.
+// After a lookup that found no entry: "no such entry" is no system error.
 void clear_not_found_error() {
-    if (errno == ENOENT || errno == ESRCH || errno == EBADF || errno == EPERM) errno = 0;
+    if (lookup_found_no_entry(errno)) errno = 0;
 }
 
 }  // namespace
@@ -76,4 +74,8 @@ const char* group_name_of(gid_t gid) {
     else
         std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(gid));
     return name;
+}
+
+bool lookup_found_no_entry(int error) {
+    return error == 0 || error == ENOENT || error == ESRCH || error == EBADF || error == EPERM;
 }

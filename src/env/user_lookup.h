@@ -23,6 +23,12 @@ int get_user_id(const char* name, int flag);
 /// is such a group, named "(null)").
 int get_group_id(const char* name);
 
+/// Whether `error`, left by a user or group lookup that found no entry,
+/// only says there is none (getpwnam(3): 0, ENOENT, ESRCH, EBADF or
+/// EPERM; an NSS module that found nothing may leave ENOENT), rather than
+/// naming a failure of the lookup.
+bool lookup_found_no_entry(int error);
+
 /// Name of user `uid`, or the id in decimal when it has none. Points to a
 /// static buffer that the next call overwrites (at most 4095 characters).
 const char* user_name_of(uid_t uid);
