@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "env/constants.h"
+#include "util/absence.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ void explainExecFailure(const char* path, StartError& failure) {
     if (failure.step != StartStep::Exec || failure.error != ENOENT) return;
     struct stat st;
     if (stat(path, &st) != 0) {
-        failure.absent = errno == ENOENT || errno == ENOTDIR;
+        failure.absent = is_absence(errno);
         return;
     }
     failure.cause = missingRunner(path);
