@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -38,16 +39,16 @@ protected:
         return 0;
     }
     std::vector<std::string> replaces() { return db.statementsMentioning("REPLACE Components"); }
-    // Starts `run`, waits until the stand-in child has written its pid,
-    // sends `signal` (SIGALRM: the time-out strikes) and collects the run.
-    // `waited` is that pid.
-    Outcome runUntilEnded(pid_t& waited, const ToolRun& run, int signal) {
-        const std::string out = sandbox.root() + "/t.out", err = sandbox.root() + "/t.err";
-        int tool = startTool(sandbox, run, out, err);
-        waited = waitForDpkgQuery();
-        if (waited != 0) kill(tool, signal);
-        else kill(tool, SIGKILL);
-        return collectChild(tool, out, err);
+    // Whether `pid` has ended (or is a zombie, its parent yet to reap it)
+    // within 5 s.
+    static bool endsSoon(pid_t pid) {
+        for (int i = 0; i < 100; ++i) {
+            const std::string stat = readWholeFile("/proc/" + std::to_string(pid) + "/stat");
+            const std::size_t close = stat.rfind(") ");
+            if (stat.empty() || (close != std::string::npos && stat[close + 2] == 'Z')) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
     }
 };
 
@@ -202,35 +203,50 @@ TEST_F(UpdateRun, ClosedStandardDescriptorsReceiveNothing) {
     }
 }
 
-// The time-out, driven by SIGALRM while a child hangs, counts itself,
-// writes nothing and ends every process the run started: a hung
-// dpkg-query, and a vendor tool whose own children keep its pipe open, one
-// in its group, one in a session of its own, out of reach of any group. A
-// signal that ends the run does the same without counting. What the run's
-// caller started itself (a wrapper's job) lives on; a caller's ignored
-// SIGCHLD or blocked SIGALRM changes nothing.
+// The time-out (the run's own timer) or a signal while a program hangs
+// ends every process the run started: a hung dpkg-query, and a vendor tool
+// whose own children keep its pipe open, one in its group, one in a session
+// of its own, one left to the run by a child that ended. Nothing is
+// written, only the time-out is counted; the run ends with status 1 at its
+// time-out and dies by any other signal, a SIGALRM from outside included.
+// What the run's caller started lives on: a wrapper's hundreds of jobs, and
+// one orphaned while the run goes on. A caller's ignored SIGCHLD or blocked
+// signals change nothing. Killed outright, the tool's programs die with it;
+// a wrapped tool's run then ends the rest itself.
 TEST_F(UpdateRun, TimeOutOrSignalEndsWhatTheRunStartedAndNothingElse) {
-    const std::string cfPath = sandbox.root() + "/cf", spared = sandbox.root() + "/spared.pid";
-    const std::string inGroup = sandbox.root() + "/in-group.pid", ownSession = sandbox.root() + "/own-session.pid";
-    const std::string stuckTool = "#!/bin/sh\nsleep 1000 & echo $! > '" + inGroup +
-                                  "'\nsetsid sleep 1000 & echo $! > '" + ownSession + "'\necho $$ > '" + pidFile() +
-                                  "'\nwait\n";
+    const std::string cfPath = sandbox.root() + "/cf", jobs = sandbox.root() + "/jobs";
+    const std::string orphan = sandbox.root() + "/orphan", stuckTool = "#!/bin/sh\nsleep 1000 & echo $! > " +
+                                                                     sandbox.root() + "/0.pid\nsetsid sleep 1000 & echo $! > " +
+                                                                     sandbox.root() + "/1.pid\nsh -c 'setsid sleep 1000 & echo $! > " +
+                                                                     sandbox.root() + "/2.pid'\necho $$ > " + pidFile() +
+                                                                     "\nwait\n";
+    const int jobCount = 200, timer = 0;
+    const std::string wrapper = "i=0; while [ $i -lt " + std::to_string(jobCount) + " ]; do sleep 1000 & echo $! >> " +
+                                jobs + "; i=$((i + 1)); done\nsh -c 'sleep 1000 & echo $$ $! > " + orphan +
+                                "; while [ ! -e " + pidFile() + " ]; do sleep 0.01; done' &";
     const struct {
         const char* before;  // verstally_fails (null: absent)
         const char* after;
         bool inVendorTool;
-        int signal;
-        bool wrapped, hostile;  // started by a wrapper with a job of its own; ToolRun::hostileSignals
-    } cases[] = {{nullptr, "1", false, SIGALRM, false, false}, {"3", "4", false, SIGALRM, false, true},
-                 {"", "1", false, SIGALRM, true, false},       {nullptr, "1", true, SIGALRM, false, false},
-                 {"3", "3", true, SIGTERM, false, false},      {"3", "3", false, SIGINT, true, false}};
+        int signal;              // timer: the run's own timer
+        bool wrapped, hostile;  // started by `wrapper`; ToolRun::hostileSignals
+    } cases[] = {
+        {nullptr, "1", false, timer, false, false}, {"3", "4", false, timer, false, true},
+        {"", "1", false, timer, true, false},       {nullptr, "1", true, timer, true, false},
+        {"3", "3", true, SIGTERM, true, false},     {"3", "3", false, SIGINT, true, false},
+        {"3", "3", false, SIGHUP, true, false},     {"3", "3", true, SIGQUIT, false, false},
+        {"3", "3", false, SIGUSR1, true, false},    {"3", "3", true, SIGUSR2, false, false},
+        {"3", "3", false, SIGALRM, true, false},    {"3", "3", true, SIGKILL, false, false},
+        {"3", "3", true, SIGKILL, true, false},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.inVendorTool ? "vendor tool " : "dpkg-query ") + strsignal(c.signal) +
-                     (c.wrapped ? ", wrapped" : "") + (c.hostile ? ", hostile" : ""));
+        SCOPED_TRACE(std::string(c.inVendorTool ? "vendor tool " : "dpkg-query ") +
+                     (c.signal == timer ? "time-out" : sigabbrev_np(c.signal)) + (c.wrapped ? ", wrapped" : "") +
+                     (c.hostile ? ", hostile" : ""));
         db.exec("DELETE FROM misc");
         if (c.before != nullptr)
             db.exec(std::string("INSERT INTO misc VALUES ('verstally_fails', '") + c.before + "')");
-        unlink(pidFile().c_str());
+        for (const std::string& file : {pidFile(), jobs, orphan}) unlink(file.c_str());
         std::unique_ptr<FakeDpkgQuery> dpkg;
         if (c.inVendorTool) {
             dpkg = std::make_unique<FakeDpkgQuery>(sandbox, "");
@@ -240,29 +256,44 @@ TEST_F(UpdateRun, TimeOutOrSignalEndsWhatTheRunStartedAndNothingElse) {
             installSleepingDpkgQuery();
         }
         ToolRun run = toolRun({});
-        if (c.wrapped) run.wrapper = "sleep 1000 & echo $! > '" + spared + "'";
+        if (c.wrapped) run.wrapper = wrapper;
         run.hostileSignals = c.hostile;
-        pid_t stuck = 0;
-        Outcome r = runUntilEnded(stuck, run, c.signal);
-        ASSERT_NE(stuck, 0) << r.err;
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, std::string("verstally: Verstally ") +
-                             (c.signal == SIGALRM ? "timeout" : std::string("ended by SIG") + sigabbrev_np(c.signal)) +
-                             "\n");
+        const std::string out = sandbox.root() + "/t.out", err = sandbox.root() + "/t.err";
+        const int tool = startTool(sandbox, run, out, err);
+        const pid_t stuck = waitForDpkgQuery();
+        // The caller's orphan is made once the run's program runs.
+        long maker = 0, orphaned = 0;
+        if (c.wrapped) std::istringstream(readWholeFile(orphan)) >> maker >> orphaned;
+        const bool sent = stuck != 0 && (!c.wrapped || endsSoon(static_cast<pid_t>(maker))) &&
+                          (c.signal == timer ? strikeRunTimer(tool) : kill(tool, c.signal) == 0);
+        if (!sent) kill(tool, SIGKILL);
+        Outcome r = collectChild(tool, out, err);
+        ASSERT_TRUE(sent) << r.err;
+        const std::string said = c.signal == timer     ? "timeout"
+                                 : c.signal == SIGKILL ? ""
+                                                       : std::string("ended by SIG") + sigabbrev_np(c.signal);
+        EXPECT_EQ(r.exited, c.signal == timer);
+        EXPECT_EQ(r.status, c.signal == timer ? 1 : c.signal);
+        EXPECT_EQ(r.err, said.empty() ? "" : "verstally: Verstally " + said + "\n");
         EXPECT_EQ(r.out, r.err);
         EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), c.after);
         EXPECT_TRUE(componentRows(db).empty());
         std::vector<pid_t> started = {stuck};
-        for (const std::string& file : {inGroup, ownSession})
-            if (c.inVendorTool) started.push_back(static_cast<pid_t>(std::stol(readWholeFile(file))));
-        for (pid_t pid : started) {
-            EXPECT_EQ(kill(pid, 0), -1) << pid << " was left behind";
-            kill(pid, SIGKILL);
-        }
-        if (c.wrapped) {
-            const pid_t job = static_cast<pid_t>(std::stol(readWholeFile(spared)));
-            EXPECT_EQ(kill(job, SIGKILL), 0) << "the caller's own job was ended";
-        }
+        for (int i = 0; c.inVendorTool && i < 3; ++i)
+            started.push_back(static_cast<pid_t>(std::stol(readWholeFile(sandbox.root() + "/" + std::to_string(i) +
+                                                                         ".pid"))));
+        // Of a tool killed outright, only its own programs are sure to end.
+        if (c.signal == SIGKILL && !c.wrapped) started.resize(1);
+        for (pid_t pid : started) EXPECT_TRUE(endsSoon(pid)) << pid << " was left behind";
+        for (const std::string& file : {sandbox.root() + "/0.pid", sandbox.root() + "/1.pid", sandbox.root() + "/2.pid"})
+            if (c.inVendorTool) kill(static_cast<pid_t>(std::stol(readWholeFile(file))), SIGKILL);
+        if (!c.wrapped) continue;
+        std::istringstream listed(readWholeFile(jobs));
+        std::vector<pid_t> callers = {static_cast<pid_t>(orphaned)};
+        for (long job; listed >> job;) callers.push_back(static_cast<pid_t>(job));
+        int alive = 0;
+        for (pid_t job : callers) alive += kill(job, SIGKILL) == 0;
+        EXPECT_EQ(alive, jobCount + 1) << "the caller's own jobs were ended";
     }
 }
 
