@@ -24,8 +24,12 @@ void FrontpagePackage::fetchVersion() {
     close(fromTool);
     char output[TEXT_BUFFER_SIZE];
     const std::size_t got = readToolOutput(fromGrep, output, sizeof output);
-    waitForTool(toolChild);
-    waitForTool(grepChild);
+    // Both are waited for before either is judged; the tool's failure is
+    // the cause of grep's.
+    const int toolStatus = waitForTool(toolChild);
+    const int grepStatus = waitForTool(grepChild);
+    requireAnswer(toolStatus, checked.executable.c_str(), NoAnswer::CouldNotRun);
+    requireAnswer(grepStatus, GREP_PATH, NoAnswer::Trouble);
 
     const std::string text(output, got);
     const std::size_t mark = text.find(FRONTPAGE_VERSION_MARK);

@@ -1,6 +1,7 @@
 #include "harness/tool_fixture.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -47,4 +48,12 @@ bool strikeRunTimer(pid_t pid) {
     info.si_code = SI_TIMER;
     info.si_value.sival_int = RUN_TIMER_MARK;
     return syscall(SYS_rt_sigqueueinfo, pid, SIGALRM, &info) == 0;
+}
+
+void rowNotRun(const std::string& row, const std::string& reason) {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : "?";
+    std::printf("[ NOT RUN  ] %s: %s: %s\n", name.c_str(), row.c_str(), reason.c_str());
+    std::fflush(stdout);
+    ::testing::Test::RecordProperty("not_run", row + ": " + reason);
 }
