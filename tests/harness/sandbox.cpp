@@ -102,6 +102,7 @@ std::string reachableTool(const Sandbox& sandbox) {
     if (run.uid != 0 || run.gid != 0) {
         executable = reachableTool(sandbox);
         if (setgroups(0, nullptr) != 0 || setgid(run.gid) != 0 || setuid(run.uid) != 0) enterFailed("identity", "");
+        dieWithParent();
     }
     std::vector<std::string> args;
     args.push_back(run.argv0.empty() ? binary : run.argv0);
