@@ -187,6 +187,17 @@ struct ChildPlan {
     pid_t parent;        // who started it
 };
 
+// The calls that take 32-bit ids, where the plain ones take 16 bits.
+#ifdef SYS_setgroups32
+constexpr long SET_GROUPS_CALL = SYS_setgroups32;
+constexpr long SET_GROUP_CALL = SYS_setresgid32;
+constexpr long SET_USER_CALL = SYS_setresuid32;
+#else
+constexpr long SET_GROUPS_CALL = SYS_setgroups;
+constexpr long SET_GROUP_CALL = SYS_setresgid;
+constexpr long SET_USER_CALL = SYS_setresuid;
+#endif
+
 // The signal a child gets when the thread that started it ends: a run
 // killed outright leaves no program of its own running.
 constexpr int PARENT_DEATH_SIGNAL = SIGKILL;
@@ -229,11 +240,11 @@ constexpr int PARENT_DEATH_SIGNAL = SIGKILL;
     if (plan.identity != nullptr) {
         const AccountIdentity& id = *plan.identity;
         IdentityCall failed = IdentityCall::None;
-        if (syscall(SYS_setgroups, id.groups.size(), id.groups.data()) != 0)
+        if (syscall(SET_GROUPS_CALL, id.groups.size(), id.groups.data()) != 0)
             failed = IdentityCall::SetGroups;
-        else if (syscall(SYS_setresgid, id.group, id.group, id.group) != 0)
+        else if (syscall(SET_GROUP_CALL, id.group, id.group, id.group) != 0)
             failed = IdentityCall::SetGid;
-        else if (syscall(SYS_setresuid, id.user, id.user, id.user) != 0)
+        else if (syscall(SET_USER_CALL, id.user, id.user, id.user) != 0)
             failed = IdentityCall::SetUid;
         if (failed != IdentityCall::None) {
             report = {StartStep::Identity, errno, failed};
