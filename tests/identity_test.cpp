@@ -61,15 +61,12 @@ TEST_F(Identity, EveryWayToTheAccountTakesItsOwnGroupsForRoots) {
     sandbox.writeFile("/etc/group", sandbox.readFile("/etc/group") + "zevextra:x:4800:nobody,zevadm\n");
     sandbox.writeProductConf();
     const std::string tmp = sandbox.productRoot() + "/tmp", flag = tmp + "/components_dirty_flag";
-    const std::string state = sandbox.root() + "/child_state";  // where the account may execute it
     ASSERT_EQ(chown(tmp.c_str(), 0, 4999) | chmod(tmp.c_str(), 0770), 0);
-    sandbox.writeFile(state, readWholeFile(VERSTALLY_CHILD_STATE_PATH), 0755);
-    const auto asChild = [&state](uid_t user) {
-        return [&state, user] {
-            std::string out, err, name = "child_state", fact = "identity";
-            const std::vector<char*> argv = {name.data(), fact.data(), nullptr};
+    const auto asChild = [](uid_t user) {
+        return [user] {
+            std::string out, err, name = "id";
             try {
-                forkExecvGetOutErr(out, err, state, argv, user);
+                forkExecvGetOutErr(out, err, "/usr/bin/id", {name.data(), nullptr}, user);
                 std::printf("%s", out.c_str());
             } catch (const zev::ExSystemErrorBase& e) {
                 std::printf("%s\n", e.what());
@@ -87,7 +84,8 @@ TEST_F(Identity, EveryWayToTheAccountTakesItsOwnGroupsForRoots) {
     } rows[] = {
         {"become_account", false, 0, [] { become_account("zevadm"), std::printf("%s\n", identityText().c_str()); },
          account},
-        {"a child as the account", false, 0, asChild(FIXTURE_UID), account},
+        {"a child as the account", false, 0, asChild(FIXTURE_UID),
+         "uid=4711(zevadm) gid=4712(zevgrp) groups=4712(zevgrp),4800(zevextra)\n"},
         {"a child as an account without an entry", false, 0, asChild(4242), refused + std::strerror(ENOENT) + "\n"},
         {"a child as root, started by the account", false, FIXTURE_UID, asChild(0),
          refused + std::strerror(EPERM) + "\n"},

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <memory>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -25,30 +24,19 @@ using Rows = std::vector<std::pair<std::string, std::string>>;
 
 class UpdateRun : public ToolWithDatabase {
 protected:
-    void installSleepingDpkgQuery() {
-        sandbox.writeFile("/usr/bin/dpkg-query", "#!/bin/sh\necho $$ > '" + pidFile() + "'\nexec sleep 1000\n", 0755);
-    }
     std::string pidFile() const { return sandbox.root() + "/dpkg-query.pid"; }
-    // The numbers of the line a process writes into `path`, once it has
-    // (none after 30 s); a number that is no process of another (0 or 1)
-    // is none either.
+    // The numbers a process writes into `path`, once it has ended the line
+    // (none after 30 s); one that names no process of another (0, 1) is 0.
     static std::vector<pid_t> pidsWritten(const std::string& path) {
-        for (int i = 0; i < 600; ++i) {
-            const std::string text = readWholeFile(path);
-            if (!text.empty() && text.back() == '\n') {
-                std::istringstream line(text);
-                std::vector<pid_t> pids;
-                for (long pid; line >> pid;) pids.push_back(pid > 1 ? static_cast<pid_t>(pid) : 0);
-                return pids;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::string text;
+        for (int i = 0; i < 600 && (text.empty() || text.back() != '\n'); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 0 : 50));
+            text = readWholeFile(path);
         }
-        return {};
-    }
-    // The pid of the hanging dpkg-query, once it runs (0 after 30 s).
-    pid_t waitForDpkgQuery() const {
-        const std::vector<pid_t> pids = pidsWritten(pidFile());
-        return pids.empty() ? 0 : pids[0];
+        std::istringstream line(text);
+        std::vector<pid_t> pids;
+        for (long pid; line >> pid;) pids.push_back(pid > 1 ? static_cast<pid_t>(pid) : 0);
+        return pids;
     }
     std::vector<std::string> replaces() { return db.statementsMentioning("REPLACE Components"); }
     // Whether `pid` has ended (or is a zombie, its parent yet to reap it)
@@ -227,11 +215,11 @@ TEST_F(UpdateRun, ClosedStandardDescriptorsReceiveNothing) {
 // a wrapped tool's run then ends the rest itself.
 TEST_F(UpdateRun, TimeOutOrSignalEndsWhatTheRunStartedAndNothingElse) {
     const std::string cfPath = sandbox.root() + "/cf", jobs = sandbox.root() + "/jobs";
-    const std::string orphan = sandbox.root() + "/orphan", stuckTool = "#!/bin/sh\nsleep 1000 & echo $! > " +
-                                                                     sandbox.root() + "/0.pid\nsetsid sleep 1000 & echo $! > " +
-                                                                     sandbox.root() + "/1.pid\nsh -c 'setsid sleep 1000 & echo $! > " +
-                                                                     sandbox.root() + "/2.pid'\necho $$ > " + pidFile() +
-                                                                     "\nwait\n";
+    const std::string orphan = sandbox.root() + "/orphan", dpkgQuery = "#!/bin/sh\necho $$ > " + pidFile() +
+                                                                     "\nexec sleep 1000\n";
+    const std::string stuckTool = "#!/bin/sh\nsleep 1000 & a=$!\nsetsid sleep 1000 & b=$!\n"
+                                  "c=$(sh -c 'setsid sleep 1000 >/dev/null & echo $!')\necho $$ $a $b $c > " +
+                                  pidFile() + "\nwait\n";
     const int jobCount = 200, timer = 0;
     const std::string wrapper = "i=0; while [ $i -lt " + std::to_string(jobCount) + " ]; do sleep 1000 & echo $! >> " +
                                 jobs + "; i=$((i + 1)); done\nsh -c 'sleep 1000 & echo $$ $! > " + orphan +
@@ -240,7 +228,7 @@ TEST_F(UpdateRun, TimeOutOrSignalEndsWhatTheRunStartedAndNothingElse) {
         const char* before;  // verstally_fails (null: absent)
         const char* after;
         bool inVendorTool;
-        int signal;              // timer: the run's own timer
+        int signal;             // timer: the run's own timer
         bool wrapped, hostile;  // started by `wrapper`; ToolRun::hostileSignals
     } cases[] = {
         {nullptr, "1", false, timer, false, false}, {"3", "4", false, timer, false, true},
@@ -259,24 +247,23 @@ TEST_F(UpdateRun, TimeOutOrSignalEndsWhatTheRunStartedAndNothingElse) {
         if (c.before != nullptr)
             db.exec(std::string("INSERT INTO misc VALUES ('verstally_fails', '") + c.before + "')");
         for (const std::string& file : {pidFile(), jobs, orphan}) unlink(file.c_str());
-        std::unique_ptr<FakeDpkgQuery> dpkg;
+        FakeDpkgQuery dpkg(sandbox, "");
         if (c.inVendorTool) {
-            dpkg = std::make_unique<FakeDpkgQuery>(sandbox, "");
             sandbox.writeFile(cfPath + "/bin/cfinfo", stuckTool, 0755);
             db.exec("INSERT INTO misc VALUES ('cf_instance_type', 'standard'), ('cf_instance_path', '" + cfPath + "')");
         } else {
-            installSleepingDpkgQuery();
+            sandbox.writeFile(DPKG_QUERY_PATH, dpkgQuery, 0755);
         }
         ToolRun run = toolRun({});
-        if (c.wrapped) run.wrapper = wrapper;
+        run.wrapper = c.wrapped ? wrapper : "";
         run.hostileSignals = c.hostile;
         const std::string out = sandbox.root() + "/t.out", err = sandbox.root() + "/t.err";
         const int tool = startTool(sandbox, run, out, err);
-        const pid_t stuck = waitForDpkgQuery();
-        // The caller's orphan is made once the run's program runs.
+        const std::vector<pid_t> started = pidsWritten(pidFile());
+        // The caller's job is orphaned once the run's program runs.
         std::vector<pid_t> made = c.wrapped ? pidsWritten(orphan) : std::vector<pid_t>{1, 1};
         made.resize(2, 0);
-        const bool sent = stuck != 0 && made[0] != 0 && made[1] != 0 && (!c.wrapped || endsSoon(made[0])) &&
+        const bool sent = !started.empty() && made[1] != 0 && (!c.wrapped || endsSoon(made[0])) &&
                           (c.signal == timer ? strikeRunTimer(tool) : kill(tool, c.signal) == 0);
         if (!sent) kill(tool, SIGKILL);
         Outcome r = collectChild(tool, out, err);
@@ -290,23 +277,16 @@ TEST_F(UpdateRun, TimeOutOrSignalEndsWhatTheRunStartedAndNothingElse) {
         EXPECT_EQ(r.out, r.err);
         EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), c.after);
         EXPECT_TRUE(componentRows(db).empty());
-        std::vector<pid_t> started = {stuck};
-        for (int i = 0; c.inVendorTool && i < 3; ++i) {
-            const std::vector<pid_t> pids = pidsWritten(sandbox.root() + "/" + std::to_string(i) + ".pid");
-            started.push_back(pids.empty() ? 0 : pids[0]);
-        }
-        // Of a tool killed outright, only its own programs are sure to end.
+        // Of a tool killed outright, only its own program is sure to end.
         for (std::size_t i = 0; i < started.size(); ++i) {
-            const bool sureToEnd = i == 0 || c.signal != SIGKILL || c.wrapped;
-            EXPECT_TRUE(!sureToEnd || endsSoon(started[i])) << started[i] << " was left behind";
+            EXPECT_TRUE((i > 0 && c.signal == SIGKILL && !c.wrapped) || endsSoon(started[i])) << started[i];
             if (started[i] != 0) kill(started[i], SIGKILL);
         }
-        if (!c.wrapped) continue;
-        std::vector<pid_t> callers = pidsWritten(jobs);
+        std::vector<pid_t> callers = c.wrapped ? pidsWritten(jobs) : std::vector<pid_t>{};
         callers.push_back(made[1]);
         int alive = 0;
-        for (pid_t job : callers) alive += job != 0 && kill(job, SIGKILL) == 0;
-        EXPECT_EQ(alive, jobCount + 1) << "the caller's own jobs were ended";
+        for (pid_t job : callers) alive += job > 1 && kill(job, SIGKILL) == 0;
+        EXPECT_EQ(alive, c.wrapped ? jobCount + 1 : 0) << "the caller's own jobs were ended";
     }
 }
 

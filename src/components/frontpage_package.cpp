@@ -24,12 +24,13 @@ void FrontpagePackage::fetchVersion() {
     close(fromTool);
     char output[TEXT_BUFFER_SIZE];
     const std::size_t got = readToolOutput(fromGrep, output, sizeof output);
-    // Both are waited for before either is judged; the tool's failure is
-    // the cause of grep's.
+    // Both are waited for before either is judged, grep first: a grep that
+    // failed can take the tool down with it (SIGPIPE), while a tool that
+    // failed leaves grep an answer (no line matched).
     const int toolStatus = waitForTool(toolChild);
     const int grepStatus = waitForTool(grepChild);
-    requireAnswer(toolStatus, checked.executable.c_str(), NoAnswer::CouldNotRun);
     requireAnswer(grepStatus, GREP_PATH, NoAnswer::Trouble);
+    requireAnswer(toolStatus, checked.executable.c_str(), NoAnswer::CouldNotRun);
 
     const std::string text(output, got);
     const std::size_t mark = text.find(FRONTPAGE_VERSION_MARK);
