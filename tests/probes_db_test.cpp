@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -40,35 +41,19 @@ protected:
     }
 
     // An update run in whose mount namespace a FUSE file system (bindfs)
-    // mirrors `source` at `mountPoint`, root's files as root's.
+    // mirrors `source` at `mountPoint`, root's files as root's. Status 125,
+    // and why on standard error, when this machine cannot make the mount.
     Outcome runOverFuse(const std::string& source, const std::string& mountPoint) {
         return captureInChild([&] {
             enterPrivateMountNamespace();
-            if (std::system(("bindfs -o nonempty '" + source + "' '" + mountPoint + "'").c_str()) != 0)
-                childFailed("no FUSE mount");
+            if (std::system(("exec >&2; bindfs -o nonempty '" + source + "' '" + mountPoint + "'").c_str()) != 0)
+                childFailed("no FUSE mount can be made here");
             const Outcome inner = runTool(sandbox, toolRun({}));
             umount2(mountPoint.c_str(), MNT_DETACH);
             std::fputs(inner.err.c_str(), stderr);
             std::fflush(stderr);
             _exit(inner.exited ? inner.status : 128 + inner.status);
         });
-    }
-
-    // Why this machine cannot make a FUSE mount (no /dev/fuse, no bindfs),
-    // "" when it can.
-    std::string fuseMountProblem() {
-        const std::string source = sandbox.root() + "/fuse-source", target = sandbox.root() + "/fuse-target";
-        sandbox.makeDir(source);
-        sandbox.makeDir(target);
-        const Outcome trial = captureInChild([&] {
-            enterPrivateMountNamespace();
-            if (std::system(("exec 2>&1; bindfs '" + source + "' '" + target + "'").c_str()) != 0) _exit(1);
-            umount2(target.c_str(), MNT_DETACH);
-        });
-        if (trial.exited && trial.status == 0) return "";
-        std::string reason = trial.out.empty() ? "bindfs failed" : trial.out;
-        while (!reason.empty() && reason.back() == '\n') reason.pop_back();
-        return "no FUSE mount can be made here (" + reason + ")";
     }
 
     std::unique_ptr<FakeDpkgQuery> dpkg;
@@ -173,13 +158,8 @@ TEST_F(Probe, ToolThatIsThereButCannotSafelyRunFailsTheRun) {
         {frontpage, "#!/bin/sh\necho 'Version: 5'\n", std::string("Program ") + GREP_PATH + noAnswer +
          "exited with status 2", false, false, "", "#!/bin/sh\nexit 2\n"},
     };
-    const std::string fuseProblem = fuseMountProblem();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        if (c.fuse && !fuseProblem.empty()) {
-            rowNotRun("a tool on a FUSE mirror", fuseProblem);
-            continue;
-        }
         unlink(sandbox.layerPath(FRONTPAGE_TOOL_PATH).c_str());
         const bool coldfusion = c.path == tool;
         setColdfusion("standard", coldfusion ? (c.instance.empty() ? cfPath : c.instance) : "/nowhere");
@@ -189,6 +169,11 @@ TEST_F(Probe, ToolThatIsThereButCannotSafelyRunFailsTheRun) {
         last = c.fuse ? runOverFuse(mirrored, cfPath + "/bin") : run({});
         if (writer >= 0) close(writer);
         unlink(sandbox.layerPath("/usr/bin/grep").c_str());
+        if (c.fuse && last.exited && last.status == 125) {
+            std::replace(last.err.begin(), last.err.end(), '\n', ' ');
+            rowNotRun("a tool on a FUSE mirror", last.err);
+            continue;
+        }
         EXPECT_EQ(last.status, 1);
         EXPECT_EQ(last.err, line(c.message));
         EXPECT_TRUE(componentRows(db).empty());
