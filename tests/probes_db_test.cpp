@@ -274,12 +274,14 @@ TEST_F(Probe, FrontpageVersionFollowsTheFirstVersionMark) {
 }
 
 // The stand-in also names whatever of its start is not clean (grep's input
-// is the tool's output).
+// is the tool's output). A tool that grep stops reading ends by SIGPIPE:
+// grep answered for it.
 TEST_F(Probe, FrontpageToolAndGrepAreStartedAsSpecifiedWithNothingInherited) {
     sandbox.writeFile(FRONTPAGE_TOOL_PATH, INVOCATION, 0755);
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     EXPECT_EQ(rowAfterRun("frontpage"), std::string("owsadm.exe|-version|") + cwd);
+    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\nexec head -c 200000 /dev/zero\n", 0755);
     sandbox.writeFile("/usr/bin/grep", INVOCATION, 0755);  // /bin is a link to /usr/bin
     EXPECT_EQ(rowAfterRun("frontpage"), std::string("grep|Version|") + cwd + "|input not /dev/null");
 }
