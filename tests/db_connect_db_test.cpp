@@ -251,8 +251,12 @@ TEST_F(DbConnect, RouteIsTheSocketVariableMyCnfAFallbackOrTheHost) {
 TEST_F(DbConnect, PasswordFileDropsOneNewlineOnly) {
     // Logins of this test whose passwords end in "\r", in "\n", or are empty.
     const std::string password = databaseFacts().password, failed = "<none>\nfail=db_connect: ";
+    const std::string admin = connected(db.name(), "admin@localhost", true);
+    const std::string file = "Admin password file /etc/zev/.zev.shadow can be ", warned = "<none>\n" + file;
     struct Case {
         std::string login, password, file, expected;
+        mode_t mode = 0600;
+        uid_t owner = 0;
     } cases[] = {
         {"cr_" + db.name(), password + "\r", password + "\r\n", ""},
         {"nl_" + db.name(), password + "\n", password + "\n\n", ""},
@@ -261,6 +265,13 @@ TEST_F(DbConnect, PasswordFileDropsOneNewlineOnly) {
         {"", "", password + "\r\n",
          failed + "failed to connect to database: Error: Access denied for user 'admin'@'localhost' (using "
                   "password: YES)\n"},
+        // Others than root may read it: a warning; may write it: refused.
+        {"", "", password, warned + "read by others than root (owner root, mode 0640)\n" + admin, 0640},
+        {"", "", password, warned + "read by others than root (owner nobody, mode 0400)\n" + admin, 0400, 65534},
+        {"", "", password, failed + file + "written by others than root (owner root, mode 0602) and is not used\n",
+         0602},
+        {"", "", password, failed + file + "written by others than root (owner nobody, mode 0600) and is not used\n",
+         0600, 65534},
         {"", "", "<missing>",
          failed + "Unable to open admin password file /etc/zev/.zev.shadow: No such file or directory\n"},
         {"", "", "<directory>", failed + "Unable to read admin password file /etc/zev/.zev.shadow: Is a directory\n"},
@@ -273,7 +284,10 @@ TEST_F(DbConnect, PasswordFileDropsOneNewlineOnly) {
     for (const Case& c : cases) {
         if (c.file == "<missing>") unlink(sandbox.layerPath(ADMIN_PASSWORD_FILE).c_str());
         else if (c.file == "<directory>") sandbox.makeDir(ADMIN_PASSWORD_FILE);
-        else sandbox.writeFile(ADMIN_PASSWORD_FILE, c.file, 0600);
+        else sandbox.writeFile(ADMIN_PASSWORD_FILE, c.file, c.mode);
+        if (c.owner != 0) {
+            ASSERT_EQ(chown(sandbox.layerPath(ADMIN_PASSWORD_FILE).c_str(), c.owner, 0), 0);
+        }
         auto env = db.socketEnv();
         if (!c.login.empty()) env["ZEV_DB_LOGIN"] = c.login;
         EXPECT_EQ(connectIn(sandbox, env).out,

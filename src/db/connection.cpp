@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <errmsg.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -19,8 +20,34 @@
 #include "env/constants.h"
 #include "env/messages.h"
 #include "env/regular_file.h"
+#include "env/user_lookup.h"
 
 namespace {
+
+/// Judges the opened password file by what fstat said of it, as a private
+/// key is judged: one that others than root (or the user the process runs
+/// as) can write is refused, with the reason in `message`; one that is not
+/// theirs, or that others can read, is used after a warning (said once per
+/// process) naming the file, its owner and its mode. Existing panels may
+/// keep the file readable by a group, so reading alone does not refuse it.
+bool password_file_trusted(const struct stat& st, char* message, std::size_t message_size) {
+    const bool own = st.st_uid == 0 || st.st_uid == geteuid();
+    const unsigned mode = st.st_mode & 07777;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (!own && (st.st_mode & S_IWUSR) != 0)) {
+        std::snprintf(message, message_size,
+                      "db_connect: Admin password file %s can be written by others than root (owner %s, mode %04o) "
+                      "and is not used",
+                      ADMIN_PASSWORD_FILE, user_name_of(st.st_uid), mode);
+        return false;
+    }
+    static bool warned = false;
+    if (!warned && (!own || (st.st_mode & (S_IRGRP | S_IROTH)) != 0)) {
+        warned = true;
+        warn_message("Admin password file %s can be read by others than root (owner %s, mode %04o)",
+                     ADMIN_PASSWORD_FILE, user_name_of(st.st_uid), mode);
+    }
+    return true;
+}
 
 /// The password file's content (one read of at most 4096 bytes, one
 /// trailing "\n" dropped) in `password`; false with the reason in `message`.
@@ -34,6 +61,20 @@ bool read_password(char (&password)[TEXT_BUFFER_SIZE + 1], char* message, std::s
                       refused ? "db_connect: Unable to read admin password file %s: %s"
                               : "db_connect: Unable to open admin password file %s: %s",
                       ADMIN_PASSWORD_FILE, std::strerror(errno));
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        const int saved_errno = errno;
+        close(fd);
+        std::snprintf(message, message_size, "db_connect: Unable to read admin password file %s: %s",
+                      ADMIN_PASSWORD_FILE, std::strerror(saved_errno));
+        errno = saved_errno;
+        return false;
+    }
+    if (!password_file_trusted(st, message, message_size)) {
+        close(fd);
+        errno = 0;
         return false;
     }
     ssize_t length;
