@@ -140,6 +140,7 @@ TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
         std::string conf, libSocket, tmpSocket;  // fallbacks "": plain files
         std::map<std::string, std::string> env;
         std::string expected;
+        uid_t linkOwner = 0;  // of the fallbacks' links
     } cases[] = {
         {"[client]\nsocket=" + B + "\n[mysqld]\n  # socket=" + B + "\n; x\n\n datadir=/x\n  socket = " + A +
              " trailing\n", "", "", {}, A},
@@ -159,6 +160,10 @@ TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
          "Socket " + U + " belongs to neither root nor mysql and is passed over\nSocket " + tmp +
              " belongs to neither root nor mysql and is passed over\n<none>"},
         {"", "", "", {}, "<none>"},
+        // Anybody's link to the server's socket: swapped after the look, it
+        // would lead elsewhere.
+        {"", "", A, {}, "Socket " + tmp + " is a link that belongs to neither root nor mysql and is not followed\n<none>",
+         65534},
     };
     for (const Case& c : cases) {
         Sandbox sandbox;
@@ -167,6 +172,7 @@ TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
         else sandbox.symlink(c.libSocket, lib);
         if (c.tmpSocket.empty()) sandbox.writeFile(tmp, "");
         else sandbox.symlink(c.tmpSocket, tmp);
+        for (const std::string& link : {lib, tmp}) lchown(sandbox.layerPath(link).c_str(), c.linkOwner, c.linkOwner);
         EXPECT_EQ(connectIn(sandbox, c.env, false).out, c.expected + "\n") << c.conf.substr(0, 200);
     }
 }
@@ -213,8 +219,10 @@ TEST_F(DbConnect, PortThatIsNoNumberIsTheLibraryDefault) {
 }
 
 // The route: MYSQL_UNIX_PORT; else the socket of my.cnf's server section or
-// a fallback (in find_mysql_socket's order); a host goes over TCP.
+// a fallback (in find_mysql_socket's order); a host goes over TCP. A socket
+// served by a stranger is left at once, whatever led to it.
 TEST_F(DbConnect, RouteIsTheSocketVariableMyCnfAFallbackOrTheHost) {
+    SocketRelay stranger(65534);
     const std::string deadSocket = dead.socketPath(), real = databaseFacts().socket;
     const std::string fallback = "/var/lib/mysql/mysql.sock", viaSocket = connected(db.name(), "admin@localhost", true);
     const std::map<std::string, std::string> name = {{"ZEV_DB_NAME", db.name()}};
@@ -236,6 +244,9 @@ TEST_F(DbConnect, RouteIsTheSocketVariableMyCnfAFallbackOrTheHost) {
         {"", deadSocket, "", db.tcpEnv(), fallback + "\n" + connected(db.name(), "admin@%", false)},
         // Run mode 3 saves the host (ContainerMode) and connects to it by name.
         {"", "", "", byName, "<none>\ndb=" + db.name() + " user=admin@% via=db1 via TCP/IP fk=0\n"},
+        {"", "", "", {{"ZEV_DB_NAME", db.name()}, {"MYSQL_UNIX_PORT", stranger.socketPath()}},
+         "<none>\nfail=db_connect: failed to connect to database: Error: the process listening on the server's socket "
+         "runs as nobody, neither root, mysql nor the user of this process\n"},
     };
     for (const auto& c : cases) {
         Sandbox fresh;

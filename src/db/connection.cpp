@@ -176,22 +176,27 @@ MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned boun
     begin_connection_phase(bound_seconds);
     MYSQL* connected = mysql_real_connect(connection, host, login, password, database, port, socket, 0);
     std::memset(password, 0, sizeof password);
-    // TLS that was asked for and not had: not one statement goes out in
-    // plain text (the client library asks for TLS, but without
-    // verification it takes a server that offers none).
-    const char* refusal = connected != nullptr ? tls_refusal(connection, *tls) : nullptr;
+    // Not one statement goes out to a local socket that a stranger serves,
+    // nor in plain text where TLS was wanted and not had (the client
+    // library asks for TLS, but without verification it takes a server
+    // that offers none).
+    std::string refusal;
+    if (connected != nullptr && socket_peer_trusted(mysql_get_socket(connection), refusal)) {
+        const char* tls_refused = tls_refusal(connection, *tls);
+        if (tls_refused != nullptr) refusal = tls_refused;
+    }
     // The server's answer to the first statement does not matter, but a
     // connection lost or silent on it is no connection.
-    if (connected != nullptr && refusal == nullptr &&
+    if (connected != nullptr && refusal.empty() &&
         mysql_real_query(connection, FOREIGN_KEY_CHECKS_OFF, std::strlen(FOREIGN_KEY_CHECKS_OFF)) != 0 &&
         mysql_errno(connection) >= CR_MIN_ERROR)
         connected = nullptr;
-    if (connected == nullptr || refusal != nullptr) {
+    if (connected == nullptr || !refusal.empty()) {
         std::snprintf(message, message_size, "db_connect: failed to connect to database: Error: %s",
-                      refusal != nullptr ? refusal : mysql_error(connection));
+                      !refusal.empty() ? refusal.c_str() : mysql_error(connection));
         // What the client library left in errno is its own business; only
         // a socket's real reason may reach a "System error" line.
-        const int reason = refusal != nullptr ? 0 : connection_failure_reason(connection);
+        const int reason = !refusal.empty() ? 0 : connection_failure_reason(connection);
         mysql_close(connection);
         end_connection_phase();
         errno = reason;

@@ -6,6 +6,7 @@
 #include <mysql.h>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -133,6 +134,25 @@ private:
     std::atomic<bool> stopping_{false};
     std::vector<int> accepted_;
     std::thread acceptor_;
+};
+
+/// A stranger's socket in front of the real server: a process running as
+/// `uid` listens on a Unix socket of its own and relays each connection to
+/// the server's socket, so that a client logs in as if it were the server.
+/// Ended (by its pid) when the object ends.
+class SocketRelay {
+public:
+    explicit SocketRelay(uid_t uid);
+    ~SocketRelay();
+    SocketRelay(const SocketRelay&) = delete;
+    SocketRelay& operator=(const SocketRelay&) = delete;
+
+    const std::string& socketPath() const { return socketPath_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string dir_;
+    std::string socketPath_;
 };
 
 /// The start of a server greeting: a packet header announcing 80 bytes,
