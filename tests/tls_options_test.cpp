@@ -35,6 +35,7 @@ TEST(TlsOptions, OptionFilesAreReadAsMariadbClientsReadThem) {
         FILE* file = std::fopen(path.c_str(), "w");
         std::fputs(text.c_str(), file);
         std::fclose(file);
+        chmod(path.c_str(), 0644);
     };
     ASSERT_EQ(mkdir((base + "/more").c_str(), 0755), 0);
     write(base + "/more/b.cnf", "[client]\nssl-key = /k.pem\n");
@@ -74,12 +75,45 @@ TEST(TlsOptions, OptionFilesAreReadAsMariadbClientsReadThem) {
                                                          "/none' named" + in + "2: No such file or directory"},
         {"[client]\nssl\n!include " + my + "\n",
          "tls\nwarning: Config file '" + my + "' includes itself and is not read again"},
+        // A file that is there but cannot be looked at is no absent one.
+        {"[client]\nssl\n!include " + base + "/self.cnf\n",
+         "tls\nfailure: Can't read config file '" + base + "/self.cnf': Too many levels of symbolic links"},
     };
+    ASSERT_EQ(symlink((base + "/self.cnf").c_str(), (base + "/self.cnf").c_str()), 0);
     for (const auto& c : cases) {
         write(my, c.first);
         EXPECT_EQ(summary(my), c.second) << c.first;
     }
     EXPECT_EQ(summary(base + "/missing.cnf"), "plain");
+    // An included file that others than root could have changed is ignored:
+    // its owner, its group's write, its directory's (unless sticky).
+    const std::string ignored = "tls\nwarning: Config file '" + base + "/t/x.cnf' ";
+    const std::string byOthers = ignored + "is ignored: its directory '" + base + "/t' can be changed by others than root";
+    const struct {
+        uid_t fileOwner;
+        mode_t fileMode;
+        uid_t dirOwner;
+        mode_t dirMode;
+        std::string expected;
+    } trust[] = {
+        {65534, 0644, 0, 0755, ignored + "does not belong to root and is ignored"},
+        {0, 0664, 0, 0755, "tls\nwarning: Group-writable config file '" + base + "/t/x.cnf' is ignored"},
+        {0, 0644, 0, 0777, byOthers},
+        {0, 0644, 65534, 0755, byOthers},
+        {0, 0644, 0, 01777, "tls|X"},
+    };
+    if (geteuid() != 0) std::printf("Rows of files owned by others not run: giving a file away needs root\n");
+    for (const auto& c : trust) {
+        if (geteuid() != 0) break;
+        ASSERT_EQ(mkdir((base + "/t").c_str(), 0700), 0);
+        write(base + "/t/x.cnf", "[client]\nssl-cipher=X\n");
+        ASSERT_EQ(chown((base + "/t/x.cnf").c_str(), c.fileOwner, 0) | chmod((base + "/t/x.cnf").c_str(), c.fileMode) |
+                      chown((base + "/t").c_str(), c.dirOwner, 0) | chmod((base + "/t").c_str(), c.dirMode),
+                  0);
+        write(my, "[client]\nssl\n!include " + base + "/t/x.cnf\n");
+        EXPECT_EQ(summary(my), c.expected);
+        std::system(("rm -rf " + base + "/t").c_str());
+    }
     write(my, "[client]\n!includedir " + base + "/loop\n");
     EXPECT_NE(summary(my).find("\nfailure: More than 100 config files"), std::string::npos);
     std::system(("rm -rf " + base).c_str());

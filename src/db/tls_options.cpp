@@ -106,7 +106,7 @@ const TlsOptions* tls_options(std::string& failure) {
         for (const char* path : SYSTEM_OPTION_FILES) ok = ok && read_option_file(path, reading);
         const char* home = std::getenv("HOME");
         if (ok && home != nullptr && *home != '\0')
-            read_option_file(std::string(home) + HOME_OPTION_FILE, reading, true);
+            read_option_file(std::string(home) + HOME_OPTION_FILE, reading);
         settings = read;
         reading_failure = reading.failure;
         // Done before the warnings are said: a time-out acted on there
