@@ -24,6 +24,10 @@
 
 namespace {
 
+// The host for which the client library goes through the local socket; any
+// other goes over TCP.
+constexpr const char* LOCAL_SOCKET_HOST = "localhost";
+
 /// Judges the opened password file by what fstat said of it, as a private
 /// key is judged: one that others than root (or the user the process runs
 /// as) can write is refused, with the reason in `message`; one that is not
@@ -164,7 +168,8 @@ MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned boun
         errno = 0;
         return nullptr;
     }
-    prepare_client_library(tls->wanted());
+    const TlsUse tls_use_here = tls_use(*tls, std::strcmp(host, LOCAL_SOCKET_HOST) != 0);
+    prepare_client_library(tls_use_here.required);
     MYSQL* connection = mysql_init(nullptr);
     if (connection == nullptr) {
         std::snprintf(message, message_size, "db_connect: insufficient memory to allocate new object.");
@@ -172,7 +177,7 @@ MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned boun
         return nullptr;
     }
     prepare_connection_wait(connection, bound_seconds);
-    apply_tls_options(connection, *tls);
+    apply_tls_options(connection, *tls, tls_use_here);
     begin_connection_phase(bound_seconds);
     MYSQL* connected = mysql_real_connect(connection, host, login, password, database, port, socket, 0);
     std::memset(password, 0, sizeof password);
@@ -182,7 +187,7 @@ MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned boun
     // that offers none).
     std::string refusal;
     if (connected != nullptr && socket_peer_trusted(mysql_get_socket(connection), refusal)) {
-        const char* tls_refused = tls_refusal(connection, *tls);
+        const char* tls_refused = tls_refusal(connection, *tls, tls_use_here);
         if (tls_refused != nullptr) refusal = tls_refused;
     }
     // The server's answer to the first statement does not matter, but a
