@@ -114,12 +114,13 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
         const char* byDefault = nullptr;
         bool noPassword = false;  // the login nopw, without a password
     } cases[] = {
-        // Without TLS the server refuses the login (MariaDB 10.11, 11.x).
+        // Without TLS settings: with 3.3 plain, which the server refuses
+        // (MariaDB 10.11, 11.x); with 3.4 TLS, as over TCP by default.
         {"db", "", "", "Access denied|insecure transport", false, "127.0.0.1", 0, ""},
         {"db", "[client]\n" + ca + elsewhere, "", "", true},
         {"db", "", "[client]\n" + elsewhere + "[verstally]\nssl-ca = " + STATE + "/ca.pem\nssl-verify-server-cert\n",
          "", true},
-        {"db", "[client-mariadb]\nssl\n", "", "", true},  // TLS without a CA to check against
+        {"db", "[client-mariadb]\nssl\n", "", "", true},  // no CA: 3.4 checks the fingerprint, 3.3 nothing
         // Root reads no ~/.my.cnf of another user, kept in HOME.
         {"db", "[client]\n" + ca, "[client]\nssl=0\n",
          "verstally: Config file '" + home + "/.my.cnf' does not belong to root and is ignored\n", true, "127.0.0.1",
@@ -137,6 +138,8 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
         {"plain", "", "", "", true, "127.0.0.1", 0, "SSL is required"},
         {"plain", "[client]\nskip-ssl\n", "", "", true},
         {"plain", "[client]\nssl-verify-server-cert=0\n", "", "", true, "127.0.0.1", 0, "over TCP use unless"},
+        // Its own certificate, on no local address: the login exchange
+        // vouches for it, one without a password cannot; ssl=0 is plain.
         {"self", "", "", "insecure transport", false, "127.0.0.2", 0, ""},
         {"self", "", "", "insecure transport", false, "127.0.0.2", 0, "self-signed certificate", true},
         {"self", "[client]\nssl=0\n", "", "insecure transport", false, "127.0.0.2"},
