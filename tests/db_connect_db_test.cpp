@@ -278,7 +278,6 @@ TEST_F(DbConnect, PasswordFileDropsOneNewlineOnly) {
                   "password: YES)\n"},
         // Others than root may read it: a warning; may write it: refused.
         {"", "", password, warned + "read by others than root (owner root, mode 0640)\n" + admin, 0640},
-        {"", "", password, warned + "read by others than root (owner nobody, mode 0400)\n" + admin, 0400, 65534},
         {"", "", password, failed + file + "written by others than root (owner root, mode 0602) and is not used\n",
          0602},
         {"", "", password, failed + file + "written by others than root (owner nobody, mode 0600) and is not used\n",

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "db/tls_options.h"
@@ -85,33 +86,24 @@ TEST(TlsOptions, OptionFilesAreReadAsMariadbClientsReadThem) {
         EXPECT_EQ(summary(my), c.second) << c.first;
     }
     EXPECT_EQ(summary(base + "/missing.cnf"), "plain");
-    // An included file that others than root could have changed is ignored:
-    // its owner, its group's write, its directory's (unless sticky).
-    const std::string ignored = "tls\nwarning: Config file '" + base + "/t/x.cnf' ";
-    const std::string byOthers = ignored + "is ignored: its directory '" + base + "/t' can be changed by others than root";
-    const struct {
-        uid_t fileOwner;
-        mode_t fileMode;
-        uid_t dirOwner;
-        mode_t dirMode;
-        std::string expected;
-    } trust[] = {
-        {65534, 0644, 0, 0755, ignored + "does not belong to root and is ignored"},
-        {0, 0664, 0, 0755, "tls\nwarning: Group-writable config file '" + base + "/t/x.cnf' is ignored"},
-        {0, 0644, 0, 0777, byOthers},
-        {0, 0644, 65534, 0755, byOthers},
-        {0, 0644, 0, 01777, "tls|X"},
+    // An included file that others than root could change is ignored.
+    const std::string x = base + "/t/x.cnf", ignored = "tls\nwarning: Config file '" + x + "' ";
+    const std::tuple<uid_t, mode_t, mode_t, std::string> trust[] = {
+        {65534, 0644, 0755, ignored + "does not belong to root and is ignored"},
+        {0, 0664, 0755, "tls\nwarning: Group-writable config file '" + x + "' is ignored"},
+        {0, 0644, 0777, ignored + "is ignored: its directory '" + base + "/t' can be changed by others than root"},
+        {0, 0644, 01777, "tls|X"},
     };
-    if (geteuid() != 0) std::printf("Rows of files owned by others not run: giving a file away needs root\n");
-    for (const auto& c : trust) {
-        if (geteuid() != 0) break;
-        ASSERT_EQ(mkdir((base + "/t").c_str(), 0700), 0);
-        write(base + "/t/x.cnf", "[client]\nssl-cipher=X\n");
-        ASSERT_EQ(chown((base + "/t/x.cnf").c_str(), c.fileOwner, 0) | chmod((base + "/t/x.cnf").c_str(), c.fileMode) |
-                      chown((base + "/t").c_str(), c.dirOwner, 0) | chmod((base + "/t").c_str(), c.dirMode),
-                  0);
-        write(my, "[client]\nssl\n!include " + base + "/t/x.cnf\n");
-        EXPECT_EQ(summary(my), c.expected);
+    for (const auto& [fileOwner, fileMode, dirMode, expected] : trust) {
+        if (geteuid() != 0) {
+            std::printf("Row of %s not run: giving a file away needs root\n", expected.c_str());
+            continue;
+        }
+        ASSERT_EQ(mkdir((base + "/t").c_str(), 0755), 0);
+        write(x, "[client]\nssl-cipher=X\n");
+        ASSERT_EQ(chown(x.c_str(), fileOwner, 0) | chmod(x.c_str(), fileMode) | chmod((base + "/t").c_str(), dirMode), 0);
+        write(my, "[client]\nssl\n!include " + x + "\n");
+        EXPECT_EQ(summary(my), expected);
         std::system(("rm -rf " + base + "/t").c_str());
     }
     write(my, "[client]\n!includedir " + base + "/loop\n");

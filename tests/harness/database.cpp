@@ -221,54 +221,28 @@ StalledListener::~StalledListener() {
 }
 
 SocketRelay::SocketRelay(uid_t uid) {
-    char dir[] = "/var/tmp/vtrelay.XXXXXX";
-    if (mkdtemp(dir) == nullptr) systemFailed("relay's directory");
-    dir_ = dir;
-    chmod(dir, 0755);
-    socketPath_ = dir_ + "/s";
-    sockaddr_un local{};
-    local.sun_family = AF_UNIX;
-    std::snprintf(local.sun_path, sizeof local.sun_path, "%s", socketPath_.c_str());
-    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-        systemFailed("relay's socket");
     sockaddr_un server{};
     server.sun_family = AF_UNIX;
     std::snprintf(server.sun_path, sizeof server.sun_path, "%s", databaseFacts().socket.c_str());
-    pid_ = fork();
-    if (pid_ < 0) systemFailed("fork");
-    if (pid_ > 0) {
-        close(listener);
-        return;
-    }
+    if ((pid_ = fork()) < 0) systemFailed("fork");
+    if (pid_ > 0) return;
     // The kernel records who listens when listen is called.
-    if (setgid(uid) != 0 || setuid(uid) != 0 || listen(listener, 8) != 0) _exit(1);
-    for (;;) {
-        const int client = accept(listener, nullptr, nullptr);
-        const int upstream = socket(AF_UNIX, SOCK_STREAM, 0);
-        if (client < 0 || upstream < 0 || connect(upstream, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0)
-            _exit(1);
-        pollfd ends[] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}};
-        char buffer[4096];
-        for (bool open = true; open && poll(ends, 2, -1) > 0;) {
-            for (int i = 0; i < 2 && open; ++i) {
-                if (ends[i].revents == 0) continue;
-                const ssize_t got = read(ends[i].fd, buffer, sizeof buffer);
-                open = got > 0 && write(ends[1 - i].fd, buffer, static_cast<std::size_t>(got)) == got;
-            }
-        }
-        close(client);
-        close(upstream);
-    }
+    const int upstream = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (setgid(uid) != 0 || setuid(uid) != 0 || listen(unix_, 1) != 0) _exit(1);
+    pollfd ends[] = {{accept(unix_, nullptr, nullptr), POLLIN, 0}, {upstream, POLLIN, 0}};
+    if (connect(upstream, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) _exit(1);
+    char buffer[4096];
+    for (ssize_t got = 1; got > 0 && poll(ends, 2, -1) > 0;)
+        for (int i = 0; i < 2 && got > 0; ++i)
+            if (ends[i].revents != 0 && (got = read(ends[i].fd, buffer, sizeof buffer)) > 0)
+                got = write(ends[1 - i].fd, buffer, static_cast<std::size_t>(got));
+    _exit(0);
 }
 
 SocketRelay::~SocketRelay() {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    if (pid_ <= 0) return;  // never kill(-1)
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
 }
 
 std::string partialGreeting() { return std::string{80, 0, 0, 0, 10} + "10.11"; }

@@ -6,7 +6,6 @@
 #include <mysql.h>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -136,23 +135,12 @@ private:
     std::thread acceptor_;
 };
 
-/// A stranger's socket in front of the real server: a process running as
-/// `uid` listens on a Unix socket of its own and relays each connection to
-/// the server's socket, so that a client logs in as if it were the server.
-/// Ended (by its pid) when the object ends.
-class SocketRelay {
-public:
+/// A stranger in front of the server: a process running as `uid` listens on
+/// socketPath() and relays one connection to the server's socket.
+struct SocketRelay : DeadServer {
     explicit SocketRelay(uid_t uid);
-    ~SocketRelay();
-    SocketRelay(const SocketRelay&) = delete;
-    SocketRelay& operator=(const SocketRelay&) = delete;
-
-    const std::string& socketPath() const { return socketPath_; }
-
-private:
+    ~SocketRelay();  // ends the process
     pid_t pid_ = -1;
-    std::string dir_;
-    std::string socketPath_;
 };
 
 /// The start of a server greeting: a packet header announcing 80 bytes,
