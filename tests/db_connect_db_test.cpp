@@ -162,8 +162,8 @@ TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
         {"", "", "", {}, "<none>"},
         // Anybody's link to the server's socket: swapped after the look, it
         // would lead elsewhere.
-        {"", "", A, {}, "Socket " + tmp + " is a link that belongs to neither root nor mysql and is not followed\n<none>",
-         65534},
+        {"", "", A, {},
+         "Socket " + tmp + " is a link that belongs to neither root nor mysql and is not followed\n<none>", 65534},
     };
     for (const Case& c : cases) {
         Sandbox sandbox;

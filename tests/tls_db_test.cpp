@@ -145,7 +145,7 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.etc + "~:\n" + c.home);
         if (std::string(c.server) == "self" && !noSelfServer.empty()) {
-            std::printf("Row %d not run: %s; only 11.4 and later make a certificate\n", int(&c - cases),
+            std::printf("Row %d not run: %s; only 11.4 and later make their own certificate\n", int(&c - cases),
                         noSelfServer.c_str());
             continue;
         }

@@ -61,8 +61,8 @@ TEST_F(Tool, MissingKeyEndsEveryModeButTheVersionBeforeUsage) {
         {[&] { sandbox.writeFile("/etc/zev/zev.conf", ""); }, "PRODUCT_ROOT_D not defined", true},
         {[&] { ASSERT_EQ(unlink(sandbox.layerPath("/etc/zev/zev.conf").c_str()), 0); }, "PRODUCT_ROOT_D not defined",
          true},
-        {[&] { sandbox.writeProductConf("", "relative/root"); }, "PRODUCT_ROOT_D is not an absolute path: relative/root",
-         false},
+        {[&] { sandbox.writeProductConf("", "relative/root"); },
+         "PRODUCT_ROOT_D is not an absolute path: relative/root", false},
     };
     for (const auto& [configure, text, everyMode] : configurations) {
         configure();
