@@ -83,6 +83,7 @@ TEST_F(Tool, MissingKeyEndsEveryModeButTheVersionBeforeUsage) {
     }
     // Standard output a pipe nobody reads: the message is lost there, and
     // the status stays the tool's own.
+    sandbox.writeFile("/etc/zev/zev.conf", "");
     ToolRun unread;
     unread.outputUnread = true;
     Outcome r = runTool(sandbox, unread);
