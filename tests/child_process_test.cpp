@@ -69,30 +69,25 @@ TEST(ChildProcess, CollectsBothStreamsAndHowTheChildEnded) {
     program_path = nullptr;
 }
 
-// Standard input is /dev/null, no descriptor beyond 2 is inherited, and no
-// signal the caller ignores or blocks stays ignored or blocked.
+// Standard input is /dev/null, no descriptor beyond 2 is inherited, no
+// signal the caller ignores or blocks stays ignored or blocked (the start
+// itself blocks them all), the child leads a process group of its own and
+// dies with its parent: the stand-in tool, executed directly, names
+// whatever is not so.
 TEST(ChildProcess, ChildStartsWithNothingOfTheCaller) {
     std::string out;
-    Args args{"sh", "-c",
-              "wc -c; readlink /proc/self/fd/0; ls /proc/self/fd | wc -l; grep -E '^Sig(Ign|Blk)' /proc/self/status"};
+    Args args{"invocation"};
     const int extra = open("/dev/null", O_RDONLY);  // not close-on-exec
     sigset_t blocked, before;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGUSR1);
     sigprocmask(SIG_BLOCK, &blocked, &before);
     const auto previous = signal(SIGPIPE, SIG_IGN);
-    EXPECT_EQ(forkExecvGetOutErr(out, "/bin/sh", args.argv), 0);
+    EXPECT_EQ(forkExecvGetOutErr(out, VERSTALLY_PRINT_INVOCATION_PATH, args.argv), 0);
     signal(SIGPIPE, previous);
     sigprocmask(SIG_SETMASK, &before, nullptr);
     close(extra);
-    // 0, 1, 2 and the descriptor ls uses for the directory.
-    const std::string blockedLine = "\nSigBlk:\t", ignoredLine = "\nSigIgn:\t";
-    ASSERT_EQ(out.rfind("0\n/dev/null\n4" + blockedLine, 0), 0u) << out;
-    const auto mask = [&out](const std::string& label) {
-        return std::stoull(out.substr(out.find(label) + label.size()), nullptr, 16);
-    };
-    EXPECT_EQ(mask(blockedLine), 0u);
-    EXPECT_EQ(mask(ignoredLine) & (1ull << (SIGPIPE - 1)), 0u);
+    EXPECT_EQ(out, "Version: invocation|" + std::filesystem::current_path().string() + "\n");
 }
 
 // Both streams are drained together: far more than a pipe holds on each
@@ -198,9 +193,9 @@ TEST(ChildProcess, OutputArrivesWhenTheCallerHasStandardDescriptorsClosed) {
 }
 
 TEST(ChildProcess, Dup2CustomLeavesTheSameDescriptorAloneAndConnectsDevNullForMinusOne) {
-    int fd = open("/dev/null", O_RDONLY);
+    int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
     EXPECT_EQ(dup2Custom(fd, fd), fd);
-    EXPECT_NE(fcntl(fd, F_GETFD), -1);
+    EXPECT_EQ(fcntl(fd, F_GETFD), 0) << "open, and no longer closed on exec";
     close(fd);
     Outcome r = captureInChild([] {
         int saved = dup(1);
@@ -232,41 +227,6 @@ TEST(ChildProcess, ForkFailureThrowsAndLeaksNoDescriptor) {
         }
     });
     EXPECT_EQ(r.out, std::string("forkExecvPipes: fork() failed: ") + std::strerror(EAGAIN) + "|0");
-}
-
-// A child run as another account has that account's groups, not the
-// caller's; an account without an entry, or a change the caller may not
-// make, is thrown in the caller's process, never in a copy of it.
-TEST(ChildProcess, ChildAsAnotherUserHasThatAccountsGroupsOnly) {
-    SKIP_UNLESS_ROOT();
-    Sandbox sandbox;
-    writeAccountFiles(sandbox);
-    sandbox.writeFile("/etc/group", sandbox.readFile("/etc/group") + "zevextra:x:4800:zevadm\n");
-    const std::string refused = "forkExecvPipes: setuid() failed: ";
-    const struct {
-        uid_t caller, user;
-        std::string out;
-    } cases[] = {
-        {0, FIXTURE_UID, "4711\n4712\n4712 4800\n"},
-        {0, 4242, refused + std::strerror(ENOENT)},
-        {FIXTURE_UID, 0, refused + std::strerror(EPERM)},
-    };
-    for (const auto& c : cases) {
-        Outcome r = runInSandbox(sandbox, [&c] {
-            const gid_t callers[] = {0, 4, 27};
-            if (setgroups(3, callers) != 0 || (c.caller != 0 && setuid(c.caller) != 0)) _exit(3);
-            std::string out, err;
-            Args args{"sh", "-c", "id -u; id -g; id -G"};
-            try {
-                forkExecvGetOutErr(out, err, "/bin/sh", args.argv, c.user);
-                std::printf("%s", out.c_str());
-            } catch (const zev::ExSystemErrorBase& e) {
-                std::printf("%s", e.what());
-            }
-        });
-        EXPECT_EQ(r.out, c.out) << c.user;
-    }
-    EXPECT_EQ(geteuid(), 0u);
 }
 
 }  // namespace

@@ -96,31 +96,6 @@ TEST_F(DirtyFlag, MissingTmpDirectoryIsFatal) {
     EXPECT_EQ(r.out, r.err);
 }
 
-// Root's supplementary groups must not come along: a tmp directory that
-// only such a group may write stays closed to the panel account.
-TEST_F(DirtyFlag, SupplementaryGroupsOfRootAreDropped) {
-    const gid_t rootsGroup = 4999;
-    ASSERT_EQ(chown(tmpDir().c_str(), 0, rootsGroup), 0);
-    ASSERT_EQ(chmod(tmpDir().c_str(), 0770), 0);
-    const std::string path = flag();
-
-    // Control: with the group kept, the account could create the flag.
-    Outcome control = captureInChild([&] {
-        if (setgroups(1, &rootsGroup) != 0 || setgid(FIXTURE_GID) != 0 || setuid(FIXTURE_UID) != 0) _exit(3);
-        int fd = open(path.c_str(), O_CREAT | O_RDONLY, 0600);
-        _exit(fd >= 0 ? 0 : 4);
-    });
-    ASSERT_EQ(control.status, 0);
-    ASSERT_EQ(unlink(path.c_str()), 0);
-
-    Outcome r = setFlag([&] {
-        if (setgroups(1, &rootsGroup) != 0) _exit(3);
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, failure(EACCES));
-    EXPECT_EQ(flagState(), "none");
-}
-
 TEST_F(DirtyFlag, MissingAccountWarnsTwiceAndKeepsIdentity) {
     writeAccountFiles(sandbox, false);
     Outcome r = setFlag();

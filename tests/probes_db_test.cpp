@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -40,12 +41,13 @@ protected:
     }
 
     // An update run in whose mount namespace a FUSE file system (bindfs)
-    // mirrors `source` at `mountPoint`, root's files as root's.
+    // mirrors `source` at `mountPoint`, root's files as root's. Status 125,
+    // and why on standard error, when this machine cannot make the mount.
     Outcome runOverFuse(const std::string& source, const std::string& mountPoint) {
         return captureInChild([&] {
             enterPrivateMountNamespace();
-            if (std::system(("bindfs -o nonempty '" + source + "' '" + mountPoint + "'").c_str()) != 0)
-                childFailed("no FUSE mount");
+            if (std::system(("exec >&2; bindfs -o nonempty '" + source + "' '" + mountPoint + "'").c_str()) != 0)
+                childFailed("no FUSE mount can be made here");
             const Outcome inner = runTool(sandbox, toolRun({}));
             umount2(mountPoint.c_str(), MNT_DETACH);
             std::fputs(inner.err.c_str(), stderr);
@@ -77,6 +79,7 @@ TEST_F(Probe, ColdfusionRunsTheToolOfItsInstanceType) {
         {"s", cfPath, "not_installed"},
         {"standard", "/", "not_installed"},
         {"standard", sandbox.root() + "/nowhere", "not_installed"},
+        {"standard", cfPath + "/bin/cfinfo", "not_installed"},  // a file where a directory should be
     };
     for (const auto& c : cases) {
         if (c.type != nullptr) setColdfusion(c.type, c.path);
@@ -91,6 +94,7 @@ TEST_F(Probe, ColdfusionTakesTheFirstLineOfWhatTheToolSays) {
     const std::pair<std::string, std::string> outputs[] = {
         {"printf '7,0,2,142559\\nsecond line\\n'", "7,0,2,142559"},
         {"printf ' 7.0 \\r'", " 7.0 \r"},
+        {"echo 7.0.2; exit 1", "7.0.2"},  // a Java tool's way
         {"true", ""},
         // Standard input is /dev/null, not whatever the run had open.
         {"readlink /proc/self/fd/0", "/dev/null"},
@@ -104,48 +108,76 @@ TEST_F(Probe, ColdfusionTakesTheFirstLineOfWhatTheToolSays) {
     }
 }
 
-// A tool that is there but cannot be started, or that runs what another
-// user may choose (an interpreter, a FUSE file system's claims), fails the
-// run instead of changing its row.
+// A tool that is there but cannot be started, that runs what another user
+// may choose (an interpreter, a FUSE file system's claims), that a signal
+// ended or that could not really run (126, 127), a grep in trouble, or a
+// tool that cannot even be looked at, fails the run instead of changing its
+// row: none of them answered.
 TEST_F(Probe, ToolThatIsThereButCannotSafelyRunFailsTheRun) {
-    setColdfusion("standard", cfPath);
     const std::string tool = cfPath + "/bin/cfinfo", mirrored = sandbox.root() + "/mirrored";
     const std::string usersShell = sandbox.root() + "/users/sh", scriptShell = sandbox.root() + "/script-sh";
+    const std::string looping = sandbox.root() + "/loop", tooLong = cfPath + "/" + std::string(300, 'n');
     sandbox.writeFile(usersShell, readWholeFile("/bin/sh"), 0755);
     ASSERT_EQ(chown(usersShell.c_str(), 65534, 65534), 0);
     sandbox.writeFile(scriptShell, "#!/bin/sh\n", 0755);
     sandbox.writeFile(mirrored + "/cfinfo", "#!/bin/sh\necho 7\n", 0755);
+    sandbox.symlink(looping + "/bin/cfinfo", looping + "/bin/cfinfo");
     const auto unable = [](const std::string& program, const std::string& reason, int error) {
         return "Unable to exec program " + program + ": " + reason + std::strerror(error) + "\nSystem error " +
                std::to_string(error) + ": " + std::strerror(error);
     };
+    const auto unseen = [](const std::string& path, int error) {
+        return "Unable to stat ColdFusion binary file " + path + "/bin/cfinfo: " + std::strerror(error) +
+               "\nSystem error " + std::to_string(error) + ": " + std::strerror(error);
+    };
     const std::string refused = "Bad file permissions on ColdFusion binary file " + tool;
+    const std::string frontpage = FRONTPAGE_TOOL_PATH, noAnswer = " did not answer: it ";
     const struct {
-        std::string interpreter;
-        bool busy, fuse;  // the tool open for writing; its directory a FUSE mirror of `mirrored`
+        std::string path;     // the tool, ColdFusion's unless FrontPage's
+        std::string content;  // the tool's file
         std::string message;
+        bool busy = false;         // the tool open for writing
+        bool fuse = false;         // its directory a FUSE mirror of `mirrored`
+        std::string instance = "";  // the ColdFusion instance, when not cfPath
+        std::string grep = "";      // a stand-in for grep
     } cases[] = {
-        {"/nonexistent/sh", false, false, unable(tool, "interpreter /nonexistent/sh: ", ENOENT)},
-        {"/bin/sh", true, false, unable(tool, "", ETXTBSY)},
-        {usersShell, false, false, refused + ": interpreter " + usersShell},
-        {scriptShell, false, false, refused + ": interpreter " + scriptShell},
-        {"sh", false, false, refused + ": interpreter sh"},
-        {"/bin/sh", false, true, refused},
+        {tool, "#!/nonexistent/sh\n", unable(tool, "interpreter /nonexistent/sh: ", ENOENT)},
+        {tool, "#!/bin/sh\necho 7\n", unable(tool, "", ETXTBSY), true},
+        {tool, "#!" + usersShell + "\n", refused + ": interpreter " + usersShell},
+        {tool, "#!" + scriptShell + "\n", refused + ": interpreter " + scriptShell},
+        {tool, "#!sh\n", refused + ": interpreter sh"},
+        {tool, "#!/bin/sh\necho 7\n", refused, false, true},
+        {tool, "#!/bin/sh\necho 7,0; kill -SEGV $$\n", "Program " + tool + noAnswer + "was ended by SIGSEGV"},
+        {tool, "#!/bin/sh\necho 'cfinfo: error while loading shared libraries: libh5.so'; exit 127\n",
+         "Program " + tool + noAnswer + "exited with status 127"},
+        {tool, "#!/bin/sh\nexit 126\n", "Program " + tool + noAnswer + "exited with status 126"},
+        {tool, "", unseen(looping, ELOOP), false, false, looping},
+        {tool, "", unseen(tooLong, ENAMETOOLONG), false, false, tooLong},
+        {frontpage, "#!/nonexistent/sh\n", unable(frontpage, "interpreter /nonexistent/sh: ", ENOENT)},
+        {frontpage, "#!/bin/sh\nkill -SEGV $$\n", "Program " + frontpage + noAnswer + "was ended by SIGSEGV"},
+        {frontpage, "#!/bin/sh\necho 'Version: 5'\n", std::string("Program ") + GREP_PATH + noAnswer +
+         "exited with status 2", false, false, "", "#!/bin/sh\nexit 2\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        sandbox.writeFile(tool, "#!" + c.interpreter + "\necho 7\n", 0755);
+        unlink(sandbox.layerPath(FRONTPAGE_TOOL_PATH).c_str());
+        const bool coldfusion = c.path == tool;
+        setColdfusion("standard", coldfusion ? (c.instance.empty() ? cfPath : c.instance) : "/nowhere");
+        if (!c.content.empty()) sandbox.writeFile(c.path, c.content, 0755);
+        if (!c.grep.empty()) sandbox.writeFile("/usr/bin/grep", c.grep, 0755);  // /bin is a link to /usr/bin
         const int writer = c.busy ? open(tool.c_str(), O_WRONLY | O_CLOEXEC) : -1;
         last = c.fuse ? runOverFuse(mirrored, cfPath + "/bin") : run({});
         if (writer >= 0) close(writer);
+        unlink(sandbox.layerPath("/usr/bin/grep").c_str());
+        if (c.fuse && last.exited && last.status == 125) {
+            std::replace(last.err.begin(), last.err.end(), '\n', ' ');
+            rowNotRun("a tool on a FUSE mirror", last.err);
+            continue;
+        }
         EXPECT_EQ(last.status, 1);
         EXPECT_EQ(last.err, line(c.message));
         EXPECT_TRUE(componentRows(db).empty());
     }
-    setColdfusion("standard", "/nowhere");
-    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/nonexistent/sh\n", 0755);
-    EXPECT_EQ(rowAfterRun("frontpage"), "<no row>");
-    EXPECT_EQ(last.err, line(unable(FRONTPAGE_TOOL_PATH, "interpreter /nonexistent/sh: ", ENOENT)));
 }
 
 TEST_F(Probe, ToolAndEveryDirectoryAboveItMustBeRootsAlone) {
@@ -241,14 +273,17 @@ TEST_F(Probe, FrontpageVersionFollowsTheFirstVersionMark) {
     }
 }
 
-// The stand-in also lists every descriptor above 2 that it inherited.
+// The stand-in also names whatever of its start is not clean (grep's input
+// is the tool's output). A tool that grep stops reading ends by SIGPIPE:
+// grep answered for it.
 TEST_F(Probe, FrontpageToolAndGrepAreStartedAsSpecifiedWithNothingInherited) {
     sandbox.writeFile(FRONTPAGE_TOOL_PATH, INVOCATION, 0755);
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     EXPECT_EQ(rowAfterRun("frontpage"), std::string("owsadm.exe|-version|") + cwd);
+    sandbox.writeFile(FRONTPAGE_TOOL_PATH, "#!/bin/sh\nexec head -c 200000 /dev/zero\n", 0755);
     sandbox.writeFile("/usr/bin/grep", INVOCATION, 0755);  // /bin is a link to /usr/bin
-    EXPECT_EQ(rowAfterRun("frontpage"), std::string("grep|Version|") + cwd);
+    EXPECT_EQ(rowAfterRun("frontpage"), std::string("grep|Version|") + cwd + "|input not /dev/null");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gmock/gmock.h>
@@ -91,8 +92,9 @@ public:
         if (write(commands_, "q", 1) != 1) kill(pid_, SIGKILL);
         close(commands_);
         std::fclose(answers_);
-        waitpid(pid_, nullptr, 0);
+        const pid_t ended = pid_;
         pid_ = -1;
+        awaitChild(ended);
     }
 
 private:
@@ -181,20 +183,31 @@ TEST_F(Semaphores, UnlockAndShutdownRelease) {
     }
 }
 
+// The waiter says when it asks and when it has the lock; it may not have it
+// while the holder lives.
 TEST_F(Semaphores, WaitingLockReturnsOnceHolderEnds) {
     Holder holder(5);
     ASSERT_EQ(holder.ask('l'), "0\n");
-    const int waiter = startChild([] {
+    int said[2];
+    ASSERT_EQ(pipe(said), 0);
+    const int waiter = startChild([&said] {
         init_sem();
+        if (write(said[1], "w", 1) != 1) _exit(3);
         sem_lock_wait(5);
+        if (write(said[1], "l", 1) != 1) _exit(3);
     });
-    // The waiter must still be blocked while the holder lives.
-    usleep(300 * 1000);
-    EXPECT_FALSE(hasEnded(waiter));
+    close(said[1]);
+    char step = 0;
+    ASSERT_EQ(read(said[0], &step, 1), 1);
+    EXPECT_EQ(step, 'w');
+    fcntl(said[0], F_SETFL, O_NONBLOCK);
+    EXPECT_EQ(read(said[0], &step, 1), -1) << "locked while the holder lives: " << step;
     holder.finish();
-    int status = -1;
-    EXPECT_EQ(waitpid(waiter, &status, 0), waiter);
+    const int status = awaitChild(waiter);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(read(said[0], &step, 1), 1);
+    EXPECT_EQ(step, 'l');
+    close(said[0]);
 }
 
 TEST_F(Semaphores, NegativeNumbersAndMissingFileAreFatal) {

@@ -44,8 +44,8 @@ TEST_F(TimeOutInTheDatabase, CountsCancelsAndLeavesTheTableAsItWas) {
         {"update run in its REPLACE", {}, "REPLACE Components", "Components WRITE", nullptr, "1", nullptr},
         {"version print in its lookup", {"samba"}, "SELECT version FROM Components", "Components WRITE", "3", "4",
          nullptr},
-        // The count itself cannot get through: the second alarm, which the
-        // tool raises itself once its grace is over, ends the run.
+        // The count itself cannot get through: the timer's second strike,
+        // once the grace is over, ends the run.
         {"version print, misc locked too", {"samba"}, "SELECT version FROM Components", "Components WRITE, misc WRITE",
          "3", "3", "select val from misc where param='verstally_fails'"},
         // The probe's read that the time-out cancels says nothing of it.
@@ -67,9 +67,9 @@ TEST_F(TimeOutInTheDatabase, CountsCancelsAndLeavesTheTableAsItWas) {
         const std::string out = sandbox.root() + "/t.out", err = sandbox.root() + "/t.err";
         const int tool = startTool(sandbox, toolRun(c.args), out, err);
         const bool blocked = cameToWait(c.blocked);
-        kill(tool, blocked ? SIGALRM : SIGKILL);
+        if (!blocked || !strikeRunTimer(tool)) kill(tool, SIGKILL);
         const bool countBlocked = blocked && c.countBlocked != nullptr && cameToWait(c.countBlocked);
-        if (countBlocked) kill(tool, SIGALRM);
+        if (countBlocked) strikeRunTimer(tool);
         Outcome r = collectChild(tool, out, err);
         ASSERT_TRUE(blocked) << "the run never reached its statement: " << r.err;
         EXPECT_TRUE(countBlocked || c.countBlocked == nullptr) << "the count never came to wait";

@@ -25,7 +25,8 @@ const std::string STATE = std::string(VERSTALLY_TEST_STATE_DIR) + "/tls";
 const std::string FIXTURE = std::string(VERSTALLY_SOURCE_DIR) + "/tests/harness/mariadb-fixture";
 
 void startServer(const std::string& name, const std::string& options) {
-    const std::string start = "MARIADB_FIXTURE_OPTIONS='" + options + "' '" + FIXTURE + "' start '" + STATE + "/" +
+    const std::string start = "MARIADB_FIXTURE_OWNER=" + std::to_string(getpid()) + " MARIADB_FIXTURE_OPTIONS='" +
+                              options + "' '" + FIXTURE + "' start '" + STATE + "/" +
                               name + "' '" + VERSTALLY_SOURCE_DIR + "/sql/schema.sql' >/dev/null";
     ASSERT_EQ(std::system(start.c_str()), 0) << name;
 }

@@ -81,6 +81,14 @@ TEST_F(Tool, MissingKeyEndsEveryModeButTheVersionBeforeUsage) {
         EXPECT_EQ(version.status, 0) << text;
         EXPECT_EQ(version.out, VERSION_LINE) << text;
     }
+    // Standard output a pipe nobody reads: the message is lost there, and
+    // the status stays the tool's own.
+    sandbox.writeFile("/etc/zev/zev.conf", "");
+    ToolRun unread;
+    unread.outputUnread = true;
+    Outcome r = runTool(sandbox, unread);
+    EXPECT_TRUE(r.exited && r.status == 1) << r.status;
+    EXPECT_EQ(r.err, "verstally: Error: PRODUCT_ROOT_D not defined\n");
 }
 
 // Linux hands a program started with an empty argument vector an empty

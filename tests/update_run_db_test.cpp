@@ -4,7 +4,7 @@
 #include <cstring>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <memory>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -24,30 +24,31 @@ using Rows = std::vector<std::pair<std::string, std::string>>;
 
 class UpdateRun : public ToolWithDatabase {
 protected:
-    void installSleepingDpkgQuery() {
-        sandbox.writeFile("/usr/bin/dpkg-query", "#!/bin/sh\necho $$ > '" + pidFile() + "'\nexec sleep 1000\n", 0755);
-    }
     std::string pidFile() const { return sandbox.root() + "/dpkg-query.pid"; }
-    // The pid of the hanging dpkg-query, once it runs (0 after 30 s).
-    pid_t waitForDpkgQuery() const {
-        for (int i = 0; i < 600; ++i) {
-            std::string text = readWholeFile(pidFile());
-            if (!text.empty() && text.back() == '\n') return static_cast<pid_t>(std::stol(text));
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The numbers a process writes into `path`, once it has ended the line
+    // (none after 30 s); one that names no process of another (0, 1) is 0.
+    static std::vector<pid_t> pidsWritten(const std::string& path) {
+        std::string text;
+        for (int i = 0; i < 600 && (text.empty() || text.back() != '\n'); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 0 : 50));
+            text = readWholeFile(path);
         }
-        return 0;
+        std::istringstream line(text);
+        std::vector<pid_t> pids;
+        for (long pid; line >> pid;) pids.push_back(pid > 1 ? static_cast<pid_t>(pid) : 0);
+        return pids;
     }
     std::vector<std::string> replaces() { return db.statementsMentioning("REPLACE Components"); }
-    // Starts `run`, waits until the stand-in child has written its pid,
-    // sends `signal` (SIGALRM: the time-out strikes) and collects the run.
-    // `waited` is that pid.
-    Outcome runUntilEnded(pid_t& waited, const ToolRun& run, int signal) {
-        const std::string out = sandbox.root() + "/t.out", err = sandbox.root() + "/t.err";
-        int tool = startTool(sandbox, run, out, err);
-        waited = waitForDpkgQuery();
-        if (waited != 0) kill(tool, signal);
-        else kill(tool, SIGKILL);
-        return collectChild(tool, out, err);
+    // Whether `pid` has ended (or is a zombie, its parent yet to reap it)
+    // within 5 s.
+    static bool endsSoon(pid_t pid) {
+        for (int i = 0; pid > 1 && i < 100; ++i) {
+            const std::string stat = readWholeFile("/proc/" + std::to_string(pid) + "/stat");
+            const std::size_t close = stat.rfind(") ");
+            if (stat.empty() || (close != std::string::npos && stat[close + 2] == 'Z')) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
     }
 };
 
@@ -203,67 +204,94 @@ TEST_F(UpdateRun, ClosedStandardDescriptorsReceiveNothing) {
     }
 }
 
-// The time-out, driven by SIGALRM while a child hangs, counts itself,
-// writes nothing and ends every process the run started: a hung
-// dpkg-query, and a vendor tool whose own children keep its pipe open, one
-// in its group, one in a session of its own, out of reach of any group. A
-// signal that ends the run does the same without counting. What the run's
-// caller started itself (a wrapper's job) lives on; a caller's ignored
-// SIGCHLD or blocked SIGALRM changes nothing.
+// The time-out (the run's own timer) or a signal while a program hangs
+// ends every process the run started: a hung dpkg-query, and a vendor tool
+// whose own children keep its pipe open, one in its group, one in a session
+// of its own, one left to the run by a child that ended. Nothing is
+// written, only the time-out is counted; the run ends with status 1 at its
+// time-out and dies by any other signal, a SIGALRM from outside included.
+// What the run's caller started lives on: a wrapper's hundreds of jobs, and
+// one orphaned while the run goes on. A caller's ignored SIGCHLD or blocked
+// signals change nothing. Killed outright, the tool's programs die with it;
+// a wrapped tool's run then ends the rest itself.
 TEST_F(UpdateRun, TimeOutOrSignalEndsWhatTheRunStartedAndNothingElse) {
-    const std::string cfPath = sandbox.root() + "/cf", spared = sandbox.root() + "/spared.pid";
-    const std::string inGroup = sandbox.root() + "/in-group.pid", ownSession = sandbox.root() + "/own-session.pid";
-    const std::string stuckTool = "#!/bin/sh\nsleep 1000 & echo $! > '" + inGroup +
-                                  "'\nsetsid sleep 1000 & echo $! > '" + ownSession + "'\necho $$ > '" + pidFile() +
-                                  "'\nwait\n";
+    const std::string cfPath = sandbox.root() + "/cf", jobs = sandbox.root() + "/jobs";
+    const std::string orphan = sandbox.root() + "/orphan", dpkgQuery = "#!/bin/sh\necho $$ > " + pidFile() +
+                                                                     "\nexec sleep 1000\n";
+    const std::string stuckTool = "#!/bin/sh\nsleep 1000 & a=$!\nsetsid sleep 1000 & b=$!\n"
+                                  "c=$(sh -c 'setsid sleep 1000 >/dev/null & echo $!')\necho $$ $a $b $c > " +
+                                  pidFile() + "\nwait\n";
+    const int jobCount = 200, timer = 0;
+    const std::string wrapper = "i=0; while [ $i -lt " + std::to_string(jobCount) + " ]; do sleep 1000 & echo $! >> " +
+                                jobs + "; i=$((i + 1)); done\nsh -c 'sleep 1000 & echo $$ $! > " + orphan +
+                                "; while [ ! -e " + pidFile() + " ]; do sleep 0.01; done' &";
     const struct {
         const char* before;  // verstally_fails (null: absent)
         const char* after;
         bool inVendorTool;
-        int signal;
-        bool wrapped, hostile;  // started by a wrapper with a job of its own; ToolRun::hostileSignals
-    } cases[] = {{nullptr, "1", false, SIGALRM, false, false}, {"3", "4", false, SIGALRM, false, true},
-                 {"", "1", false, SIGALRM, true, false},       {nullptr, "1", true, SIGALRM, false, false},
-                 {"3", "3", true, SIGTERM, false, false},      {"3", "3", false, SIGINT, true, false}};
+        int signal;             // timer: the run's own timer
+        bool wrapped, hostile;  // started by `wrapper`; ToolRun::hostileSignals
+    } cases[] = {
+        {nullptr, "1", false, timer, false, false}, {"3", "4", false, timer, false, true},
+        {"", "1", false, timer, true, false},       {nullptr, "1", true, timer, true, false},
+        {"3", "3", true, SIGTERM, true, false},     {"3", "3", false, SIGINT, true, false},
+        {"3", "3", false, SIGHUP, true, false},     {"3", "3", true, SIGQUIT, false, false},
+        {"3", "3", false, SIGUSR1, true, false},    {"3", "3", true, SIGUSR2, false, false},
+        {"3", "3", false, SIGALRM, true, false},    {"3", "3", true, SIGKILL, false, false},
+        {"3", "3", true, SIGKILL, true, false},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.inVendorTool ? "vendor tool " : "dpkg-query ") + strsignal(c.signal) +
-                     (c.wrapped ? ", wrapped" : "") + (c.hostile ? ", hostile" : ""));
+        SCOPED_TRACE(std::string(c.inVendorTool ? "vendor tool " : "dpkg-query ") +
+                     (c.signal == timer ? "time-out" : sigabbrev_np(c.signal)) + (c.wrapped ? ", wrapped" : "") +
+                     (c.hostile ? ", hostile" : ""));
         db.exec("DELETE FROM misc");
         if (c.before != nullptr)
             db.exec(std::string("INSERT INTO misc VALUES ('verstally_fails', '") + c.before + "')");
-        unlink(pidFile().c_str());
-        std::unique_ptr<FakeDpkgQuery> dpkg;
+        for (const std::string& file : {pidFile(), jobs, orphan}) unlink(file.c_str());
+        FakeDpkgQuery dpkg(sandbox, "");
         if (c.inVendorTool) {
-            dpkg = std::make_unique<FakeDpkgQuery>(sandbox, "");
             sandbox.writeFile(cfPath + "/bin/cfinfo", stuckTool, 0755);
             db.exec("INSERT INTO misc VALUES ('cf_instance_type', 'standard'), ('cf_instance_path', '" + cfPath + "')");
         } else {
-            installSleepingDpkgQuery();
+            sandbox.writeFile(DPKG_QUERY_PATH, dpkgQuery, 0755);
         }
         ToolRun run = toolRun({});
-        if (c.wrapped) run.wrapper = "sleep 1000 & echo $! > '" + spared + "'";
+        run.wrapper = c.wrapped ? wrapper : "";
         run.hostileSignals = c.hostile;
-        pid_t stuck = 0;
-        Outcome r = runUntilEnded(stuck, run, c.signal);
-        ASSERT_NE(stuck, 0) << r.err;
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, std::string("verstally: Verstally ") +
-                             (c.signal == SIGALRM ? "timeout" : std::string("ended by SIG") + sigabbrev_np(c.signal)) +
-                             "\n");
-        EXPECT_EQ(r.out, r.err);
+        const std::string out = sandbox.root() + "/t.out", err = sandbox.root() + "/t.err";
+        const int tool = startTool(sandbox, run, out, err);
+        const std::vector<pid_t> started = pidsWritten(pidFile());
+        // The caller's job is orphaned once the run's program runs.
+        std::vector<pid_t> made = c.wrapped ? pidsWritten(orphan) : std::vector<pid_t>{1, 1};
+        made.resize(2, 0);
+        const bool sent = !started.empty() && made[1] != 0 && (!c.wrapped || endsSoon(made[0])) &&
+                          (c.signal == timer ? strikeRunTimer(tool) : kill(tool, c.signal) == 0);
+        if (!sent) kill(tool, SIGKILL);
+        Outcome r = collectChild(tool, out, err);
+        ASSERT_TRUE(sent) << r.err;
+        const std::string said = c.signal == timer     ? "timeout"
+                                 : c.signal == SIGKILL ? ""
+                                                       : std::string("ended by SIG") + sigabbrev_np(c.signal);
+        EXPECT_EQ(r.exited, c.signal == timer);
+        EXPECT_EQ(r.status, c.signal == timer ? 1 : c.signal);
+        // The run's own process of a wrapped tool killed outright may say
+        // that it ended after the tool is gone, or not yet.
+        if (c.signal != SIGKILL || !c.wrapped) {
+            EXPECT_EQ(r.err, said.empty() ? "" : "verstally: Verstally " + said + "\n");
+            EXPECT_EQ(r.out, r.err);
+        }
         EXPECT_EQ(db.scalar("SELECT val FROM misc WHERE param = 'verstally_fails'"), c.after);
         EXPECT_TRUE(componentRows(db).empty());
-        std::vector<pid_t> started = {stuck};
-        for (const std::string& file : {inGroup, ownSession})
-            if (c.inVendorTool) started.push_back(static_cast<pid_t>(std::stol(readWholeFile(file))));
-        for (pid_t pid : started) {
-            EXPECT_EQ(kill(pid, 0), -1) << pid << " was left behind";
-            kill(pid, SIGKILL);
+        // Of a tool killed outright, only its own program is sure to end.
+        for (std::size_t i = 0; i < started.size(); ++i) {
+            EXPECT_TRUE((i > 0 && c.signal == SIGKILL && !c.wrapped) || endsSoon(started[i])) << started[i];
+            if (started[i] != 0) kill(started[i], SIGKILL);
         }
-        if (c.wrapped) {
-            const pid_t job = static_cast<pid_t>(std::stol(readWholeFile(spared)));
-            EXPECT_EQ(kill(job, SIGKILL), 0) << "the caller's own job was ended";
-        }
+        std::vector<pid_t> callers = c.wrapped ? pidsWritten(jobs) : std::vector<pid_t>{};
+        callers.push_back(made[1]);
+        int alive = 0;
+        for (pid_t job : callers) alive += job > 1 && kill(job, SIGKILL) == 0;
+        EXPECT_EQ(alive, c.wrapped ? jobCount + 1 : 0) << "the caller's own jobs were ended";
     }
 }
 

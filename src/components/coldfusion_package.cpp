@@ -56,7 +56,7 @@ void ColdfusionPackage::fetchVersion() {
     const pid_t child =
         startTool(checked.executable.c_str(), checked.name.c_str(), argument, -1, fromTool, checked.directory.c_str());
     const std::size_t got = readToolOutput(fromTool, output, sizeof output);
-    waitForTool(child);
+    requireAnswer(waitForTool(child), checked.executable.c_str(), NoAnswer::CouldNotRun);
 
     std::size_t end = 0;
     while (end < got && output[end] != '\n' && output[end] != '\0') ++end;

@@ -1,6 +1,8 @@
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "components/tool_probe.h"
@@ -24,8 +26,14 @@ void FrontpagePackage::fetchVersion() {
     close(fromTool);
     char output[TEXT_BUFFER_SIZE];
     const std::size_t got = readToolOutput(fromGrep, output, sizeof output);
-    waitForTool(toolChild);
-    waitForTool(grepChild);
+    // Both are waited for before either is judged, grep first: a tool that
+    // failed leaves grep an answer (no line matched), while a tool that grep
+    // stopped reading, having failed or answered, ends by SIGPIPE.
+    const int toolStatus = waitForTool(toolChild);
+    const int grepStatus = waitForTool(grepChild);
+    requireAnswer(grepStatus, GREP_PATH, NoAnswer::Trouble);
+    if (!WIFSIGNALED(toolStatus) || WTERMSIG(toolStatus) != SIGPIPE)
+        requireAnswer(toolStatus, checked.executable.c_str(), NoAnswer::CouldNotRun);
 
     const std::string text(output, got);
     const std::size_t mark = text.find(FRONTPAGE_VERSION_MARK);

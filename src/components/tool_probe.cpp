@@ -8,12 +8,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "env/constants.h"
 #include "env/messages.h"
 #include "env/safe_point.h"
+#include "util/absence.h"
 #include "util/child_process.h"
 #include "util/exceptions.h"
 
@@ -119,7 +121,7 @@ bool walkSafely(const std::string& path, std::vector<std::string>& resolved) {
 bool safeInterpreter(const std::string& tool, std::string& interpreter) {
     interpreter = scriptInterpreter(tool.c_str());
     struct stat st;
-    if (interpreter.empty() || (interpreter[0] == '/' && stat(interpreter.c_str(), &st) != 0 && errno == ENOENT))
+    if (interpreter.empty() || (interpreter[0] == '/' && stat(interpreter.c_str(), &st) != 0 && is_absence(errno)))
         return true;
     std::vector<std::string> resolved;
     return interpreter[0] == '/' && walkSafely(interpreter, resolved) &&
@@ -130,7 +132,10 @@ bool safeInterpreter(const std::string& tool, std::string& interpreter) {
 
 bool toolPresent(const char* path, const char* label, CheckedTool& tool) {
     struct stat st;
-    if (stat(path, &st) != 0) return false;
+    if (stat(path, &st) != 0) {
+        if (is_absence(errno)) return false;
+        fatal_error("Unable to stat %s %s: %s\n", label, path, std::strerror(errno));
+    }
     std::vector<std::string> resolved;
     if (!walkSafely(path, resolved)) fatal_message("Bad file permissions on %s %s\n", label, path);
     const std::string executable = joinNames(resolved, resolved.size());
@@ -193,9 +198,20 @@ std::size_t readToolOutput(int fd, char* buffer, std::size_t size) {
     return kept;
 }
 
-void waitForTool(pid_t child) {
+int waitForTool(pid_t child) {
     int status;
     if (!waitForChild(child, status)) fatal_error("Error occured during exec program: %s\n", std::strerror(errno));
+    return status;
+}
+
+void requireAnswer(int status, const char* program, NoAnswer rule) {
+    if (WIFSIGNALED(status)) {
+        const char* name = sigabbrev_np(WTERMSIG(status));
+        fatal_message("Program %s did not answer: it was ended by SIG%s\n", program, name != nullptr ? name : "?");
+    }
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+    const bool failed = rule == NoAnswer::CouldNotRun ? code == 126 || code == 127 : code >= 2;
+    if (failed) fatal_message("Program %s did not answer: it exited with status %d\n", program, code);
 }
 
 }  // namespace vonta

@@ -16,7 +16,9 @@ struct CheckedTool {
     std::string name;
 };
 
-/// False when nothing is found at `path` (the tool is absent). Otherwise
+/// False when nothing is found at `path` (the tool is absent: util/absence.h);
+/// a look that fails otherwise ends the process with "Unable to stat
+/// <label> <path>: <reason>\n", since it says nothing of the tool. Otherwise
 /// checks the path as written, from / down (relative to the working
 /// directory when it is relative), and returns true with the result in
 /// `tool`: every directory on it must be owned by root or the user this
@@ -50,9 +52,24 @@ pid_t startTool(const char* executable, const char* argv0, const char* argument,
 /// output: %s\n" on failure. Closes `fd`.
 std::size_t readToolOutput(int fd, char* buffer, std::size_t size);
 
-/// Waits for a child of startTool; fatal "Error occured during exec
-/// program: %s\n" on failure. The exit status is not examined.
-void waitForTool(pid_t child);
+/// Which exit statuses of a program say that it did not answer.
+enum class NoAnswer {
+    /// A vendor tool: 126 or 127, which the loader and the shells use for
+    /// "could not be executed" and "not found". Any other status comes with
+    /// an answer (a Java tool prints its version and exits 1).
+    CouldNotRun,
+    /// grep: 2 or more, its trouble; 1 is "no line matched", an answer.
+    Trouble,
+};
+
+/// Waits for a child of startTool and returns its wait status; fatal
+/// "Error occured during exec program: %s\n" when the wait fails.
+int waitForTool(pid_t child);
+
+/// A program that a signal ended, or whose exit status `rule` names, gave
+/// no answer: fatal "Program <program> did not answer: it was ended by
+/// SIG<name>\n" or "...: it exited with status <n>\n".
+void requireAnswer(int status, const char* program, NoAnswer rule);
 
 }  // namespace vonta
 

@@ -60,8 +60,13 @@ constexpr unsigned RUN_TIMEOUT_SECONDS = 300;
 /// without counting itself.
 constexpr unsigned TIMEOUT_GRACE_SECONDS = 10;
 /// Signals that end a database mode as the time-out does, without counting
-/// it: the end of a session, an interrupt, a request to terminate.
-constexpr int RUN_ENDING_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};
+/// it, and then the process itself: the end of a session, an interrupt, a
+/// quit, a request to terminate, and the two left to users, whose default
+/// ends a process too. (A SIGALRM not of the run's own timer does the same.)
+constexpr int RUN_ENDING_SIGNALS[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2};
+/// The value the run's own timer sends with its SIGALRM, which tells it
+/// apart from a SIGALRM sent by anyone else.
+constexpr int RUN_TIMER_MARK = 0x76657273;
 /// misc parameter counting the time-outs.
 constexpr const char* TIMEOUT_COUNTER_PARAM = "verstally_fails";
 
@@ -210,9 +215,6 @@ constexpr int MAX_WAITED_CHILDREN = 4;
 constexpr const char* DEV_NULL = "/dev/null";
 /// Bytes of a program the kernel reads for its "#!" line.
 constexpr std::size_t SCRIPT_HEADER_SIZE = 256;
-/// Children of the caller remembered when a run begins (see
-/// beginRunChildren); more are still spared by their start time.
-constexpr std::size_t MAX_CALLERS_CHILDREN = 32;
 /// Milliseconds a process that gives up may spend ending what it started.
 constexpr long long CHILD_END_BOUND_MS = 5000;
 /// Where the children of a process are found: the kernel's list for its

@@ -11,7 +11,7 @@
 #include "env/product_conf.h"
 #include "env/safe_point.h"
 #include "tool/modes.h"
-#include "tool/run_timeout.h"
+#include "tool/run_end.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ void openMissingStandardDescriptors() {
 
 int main(int argc, char* argv[]) {
     openMissingStandardDescriptors();
-    reset_inherited_signals();
+    take_charge_of_signals();
     // Without an argument vector (argc 0, or the empty argv[0] that Linux
     // substitutes for it) messages go out under the tool's own name; argc 0
     // itself is misuse and gets the usage text.

@@ -11,7 +11,7 @@
 #include "db/statement.h"
 #include "env/semaphores.h"
 #include "tool/panel_db.h"
-#include "tool/run_timeout.h"
+#include "tool/run_end.h"
 #include "env/safe_point.h"
 #include "util/utf8.h"
 
@@ -33,7 +33,7 @@ void update_components() {
     product_root();
     // First of what can block, so that nothing, the option files included,
     // runs without the time-out.
-    arm_run_timeout();
+    begin_guarded_run(RunPrograms::Some);
     open_panel_db_or_exit();
     init_sem();
     // Another run holds the lock: it does the work, this one ends quietly.

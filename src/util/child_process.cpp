@@ -1,11 +1,13 @@
 #include "util/child_process.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -133,67 +135,87 @@ bool prepareStart(const ChildStart& start, StartDescriptor& devNull, StartDescri
     return true;
 }
 
-// SIGCHLD held back while a child is created and registered, so that the
-// run's orphan reaper cannot take the new child's end for an orphan's.
-class ChildEndsHeld {
+// Every signal held while a child is created and registered: the child
+// shares the parent's memory until it executes its program, so no handler
+// may run in it before it has put every signal back to its default; and the
+// run's orphan reaper must not take the new child's end for an orphan's.
+class AllSignalsHeld {
 public:
-    ChildEndsHeld() {
-        sigset_t childEnds;
-        sigemptyset(&childEnds);
-        sigaddset(&childEnds, SIGCHLD);
-        sigprocmask(SIG_BLOCK, &childEnds, &previous_);
+    AllSignalsHeld() {
+        sigset_t every;
+        sigfillset(&every);
+        sigprocmask(SIG_SETMASK, &every, &previous_);
     }
-    ~ChildEndsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    ChildEndsHeld(const ChildEndsHeld&) = delete;
-    ChildEndsHeld& operator=(const ChildEndsHeld&) = delete;
+    ~AllSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    AllSignalsHeld(const AllSignalsHeld&) = delete;
+    AllSignalsHeld& operator=(const AllSignalsHeld&) = delete;
 
 private:
     sigset_t previous_;
 };
 
-// posix_spawn's answer: 0, or the errno of what failed, creating the
-// process or starting the program in it.
-int spawnProgram(pid_t& child, const ChildStart& start, const int (&source)[3], int directory,
-                 char* const* environment) {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    int result = posix_spawn_file_actions_init(&actions);
-    if (result != 0) return result;
-    result = posix_spawnattr_init(&attributes);
-    if (result != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return result;
+// The identity call that failed in a child.
+enum class IdentityCall { None, SetGroups, SetGid, SetUid };
+
+const char* identityCallName(IdentityCall call) {
+    switch (call) {
+        case IdentityCall::SetGroups: return "setgroups";
+        case IdentityCall::SetGid: return "setgid";
+        case IdentityCall::SetUid: return "setuid";
+        case IdentityCall::None: break;
     }
-    for (int target = 0; target <= 2 && result == 0; ++target)
-        result = posix_spawn_file_actions_adddup2(&actions, source[target], target);
-    if (result == 0 && directory >= 0) result = posix_spawn_file_actions_addfchdir_np(&actions, directory);
-    if (result == 0) result = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    sigset_t every;
-    sigset_t none;
-    sigfillset(&every);
-    sigemptyset(&none);
-    if (result == 0)
-        result = posix_spawnattr_setflags(
-            &attributes, static_cast<short>(POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
-    if (result == 0) result = posix_spawnattr_setpgroup(&attributes, 0);
-    if (result == 0) result = posix_spawnattr_setsigdefault(&attributes, &every);
-    if (result == 0) result = posix_spawnattr_setsigmask(&attributes, &none);
-    if (result == 0) result = posix_spawn(&child, start.path, &actions, &attributes, start.argv->data(), environment);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return result;
+    return "";
 }
 
-// What a forked child that could not become its program tells the parent:
-// the step, its errno, and for the identity the call that failed.
-struct ChildReport {
-    StartStep step;
-    int error;
-    const char* call;  // a literal of assume_identity, the same in both
+// What a child that could not become its program leaves for the parent, in
+// the memory they share until the child executes or exits.
+struct StartReport {
+    StartStep step = StartStep::None;
+    int error = 0;
+    IdentityCall call = IdentityCall::None;
 };
 
-[[noreturn]] void becomeProgram(const ChildStart& start, const int (&source)[3], int directory,
-                                const AccountIdentity& identity, char* const* environment, int report) {
+// All a child needs, prepared by the parent, so that the child only makes
+// system calls.
+struct ChildPlan {
+    const char* path;
+    char* const* argv;
+    char* const* environment;
+    int source[3];       // the descriptors to put on 0, 1 and 2
+    int directory;       // -1: the working directory stays
+    const AccountIdentity* identity;  // null: the user stays
+    pid_t parent;        // who started it
+};
+
+// The calls that take 32-bit ids, where the plain ones take 16 bits.
+#ifdef SYS_setgroups32
+constexpr long SET_GROUPS_CALL = SYS_setgroups32;
+constexpr long SET_GROUP_CALL = SYS_setresgid32;
+constexpr long SET_USER_CALL = SYS_setresuid32;
+#else
+constexpr long SET_GROUPS_CALL = SYS_setgroups;
+constexpr long SET_GROUP_CALL = SYS_setresgid;
+constexpr long SET_USER_CALL = SYS_setresuid;
+#endif
+
+// The signal a child gets when the thread that started it ends: a run
+// killed outright leaves no program of its own running.
+constexpr int PARENT_DEATH_SIGNAL = SIGKILL;
+
+// The child's side of a start, in this order; never returns:
+//  1. every signal back to its default action, then none blocked (they
+//     were all blocked by the parent, so no handler ran in between);
+//  2. a process group of its own;
+//  3. the standard descriptors, close-on-exec cleared;
+//  4. the working directory;
+//  5. the account's groups, group and user (system calls only: the C
+//     library's wrappers would act on every thread of a threaded parent);
+//  6. death with its parent, set after the change of identity, which
+//     clears it, and checked against a parent that may have died already;
+//  7. nothing beyond descriptor 2;
+//  8. the program.
+// A failure is left in `report`, and the child exits.
+[[noreturn]] void becomeProgram(const ChildPlan& plan, StartReport& report) {
     struct sigaction standard;
     std::memset(&standard, 0, sizeof standard);
     standard.sa_handler = SIG_DFL;
@@ -203,62 +225,50 @@ struct ChildReport {
     sigprocmask(SIG_SETMASK, &none, nullptr);
     setpgid(0, 0);
 
-    ChildReport failure = {StartStep::None, 0, nullptr};
-    if (report <= 2) report = fcntl(report, F_DUPFD_CLOEXEC, 3);
-    for (int target = 0; target <= 2 && failure.step == StartStep::None; ++target) {
-        if (source[target] == target) {
-            if (fcntl(target, F_SETFD, 0) != 0) failure = {StartStep::Exec, errno, nullptr};
-        } else if (dup2(source[target], target) < 0) {
-            failure = {StartStep::Exec, errno, nullptr};
+    for (int target = 0; target <= 2; ++target) {
+        const bool placed = plan.source[target] == target ? fcntl(target, F_SETFD, 0) == 0
+                                                          : dup2(plan.source[target], target) == target;
+        if (!placed) {
+            report = {StartStep::Exec, errno, IdentityCall::None};
+            _exit(127);
         }
     }
-    if (failure.step == StartStep::None && directory >= 0 && fchdir(directory) != 0)
-        failure = {StartStep::Directory, errno, nullptr};
-    if (failure.step == StartStep::None) {
-        closeRange(3, report - 1);
-        closeRange(report + 1, getdtablesize() - 1);
-        const char* call = assume_identity(identity);
-        if (call != nullptr) failure = {StartStep::Identity, errno, call};
+    if (plan.directory >= 0 && fchdir(plan.directory) != 0) {
+        report = {StartStep::Directory, errno, IdentityCall::None};
+        _exit(127);
     }
-    if (failure.step == StartStep::None) {
-        execve(start.path, start.argv->data(), environment);
-        failure = {StartStep::Exec, errno, nullptr};
+    if (plan.identity != nullptr) {
+        const AccountIdentity& id = *plan.identity;
+        IdentityCall failed = IdentityCall::None;
+        if (syscall(SET_GROUPS_CALL, id.groups.size(), id.groups.data()) != 0)
+            failed = IdentityCall::SetGroups;
+        else if (syscall(SET_GROUP_CALL, id.group, id.group, id.group) != 0)
+            failed = IdentityCall::SetGid;
+        else if (syscall(SET_USER_CALL, id.user, id.user, id.user) != 0)
+            failed = IdentityCall::SetUid;
+        if (failed != IdentityCall::None) {
+            report = {StartStep::Identity, errno, failed};
+            _exit(127);
+        }
     }
-    ssize_t ignored = write(report, &failure, sizeof failure);
-    (void)ignored;
+    // A parent that died already would never send the signal; nobody is
+    // left to read the report either.
+    if (prctl(PR_SET_PDEATHSIG, PARENT_DEATH_SIGNAL) != 0 || getppid() != plan.parent) _exit(127);
+    closeRange(3, INT_MAX);
+    execve(plan.path, plan.argv, plan.environment);
+    report = {StartStep::Exec, errno, IdentityCall::None};
     _exit(127);
 }
 
-// A start with a change of user, which posix_spawn cannot make: fork, and
-// the child reports a failure through a close-on-exec pipe.
-pid_t forkProgram(const ChildStart& start, const int (&source)[3], int directory, const AccountIdentity& identity,
-                  char* const* environment, StartError& failure) {
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) fatal_error("forkExecvPipes: pipe() failed");
-    // Buffered output must not be written twice, once by each process.
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) {
-        const int error = errno;
-        close(report[0]);
-        close(report[1]);
-        throwSystemError("forkExecvPipes: fork() failed", error);
-    }
-    if (child == 0) becomeProgram(start, source, directory, identity, environment, report[1]);
-    // Both set the group, so that it exists whichever runs first.
-    setpgid(child, child);
-    close(report[1]);
-    ChildReport said = {StartStep::None, 0, nullptr};
-    const ssize_t got = wait_through_interrupts([&] { return read(report[0], &said, sizeof said); });
-    close(report[0]);
-    if (got != static_cast<ssize_t>(sizeof said)) return child;
-    int status;
-    wait_through_interrupts([&] { return waitpid(child, &status, 0); });
-    failure.step = said.step;
-    failure.error = said.error;
-    if (said.call != nullptr) failure.cause = said.call;
-    if (said.step == StartStep::Directory) failure.cause = start.directory;
-    return -1;
+// Creates the child that becomes the program. It shares this process's
+// memory and this process waits, as with vfork, until it has executed the
+// program or failed: nothing is copied, which keeps a start at the cost of
+// the program's own. Kept apart, so that the child runs in a frame of its
+// own below this one.
+__attribute__((noinline)) pid_t createChild(const ChildPlan& plan, StartReport& report) {
+    const pid_t child = vfork();
+    if (child == 0) becomeProgram(plan, report);
+    return child;
 }
 
 }  // namespace
@@ -275,18 +285,25 @@ pid_t startChild(const ChildStart& start, StartError& failure) {
     int source[3];
     for (int target = 0; target <= 2; ++target) source[target] = sources.fds[target] >= 0 ? sources.fds[target] : devNull.fd;
 
-    const ChildEndsHeld held;
-    pid_t child = -1;
-    if (start.user == static_cast<uid_t>(-1)) {
-        const int result = spawnProgram(child, start, source, directory.fd, environment.get());
-        // These two mean that no process could be made; any other failure
-        // is the program's, which could not be started.
-        if (result == EAGAIN || result == ENOMEM) throwSystemError("forkExecvPipes: fork() failed", result);
-        if (result != 0) failure = {StartStep::Exec, result, false, ""};
-    } else {
-        child = forkProgram(start, source, directory.fd, identity, environment.get(), failure);
-    }
-    if (failure.step != StartStep::None) {
+    const ChildPlan plan = {start.path,
+                            start.argv->data(),
+                            environment.get(),
+                            {source[0], source[1], source[2]},
+                            directory.fd,
+                            start.user != static_cast<uid_t>(-1) ? &identity : nullptr,
+                            getpid()};
+    StartReport report;
+    const AllSignalsHeld held;
+    const pid_t child = createChild(plan, report);
+    if (child < 0) throwSystemError("forkExecvPipes: fork() failed", errno);
+    if (report.step != StartStep::None) {
+        // The child has exited; its end is this start's, not an orphan's.
+        int status;
+        waitpid(child, &status, 0);
+        failure.step = report.step;
+        failure.error = report.error;
+        if (report.step == StartStep::Identity) failure.cause = identityCallName(report.call);
+        if (report.step == StartStep::Directory) failure.cause = start.directory;
         explainExecFailure(start.path, failure);
         return -1;
     }
@@ -294,7 +311,7 @@ pid_t startChild(const ChildStart& start, StartError& failure) {
         // A child that the time-out could not end must not run at all.
         kill(child, SIGKILL);
         int status;
-        wait_through_interrupts([&] { return waitpid(child, &status, 0); });
+        waitpid(child, &status, 0);
         throwSystemError("forkExecvPipes: fork() failed", EAGAIN);
     }
     return child;

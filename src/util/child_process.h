@@ -9,14 +9,16 @@
 
 #include "util/start_error.h"
 
-// Every child of the library and the tool is started by startChild, which
-// hardens each start the same way: a process group of its own, nothing
-// beyond descriptor 2 inherited, /dev/null on whichever of 0, 1 and 2 the
-// caller does not set, no inherited signal disposition or mask, the
-// account's own groups for a child run as another user, and a program that
-// cannot be started told apart from one that ran, and an absent program
-// from one that is there but cannot start. A child that needs no change of
-// user is started with posix_spawn.
+// Every child of the library and the tool is started by startChild, one
+// way, which hardens each start the same way: a process group of its own,
+// nothing beyond descriptor 2 inherited, /dev/null on whichever of 0, 1 and
+// 2 the caller does not set, every signal at its default and none blocked,
+// the account's own groups for a child run as another user, death with the
+// thread that started it (PR_SET_PDEATHSIG), and a program that cannot be
+// started told apart from one that ran, and an absent program from one that
+// is there but cannot start. The child shares the caller's memory until it
+// executes the program (as with vfork), so that a start costs what the
+// program costs; it reports a failure there.
 //
 // How failures travel here:
 //  - a failure to create or set up the pipes of forkExecvGetOutErr ends

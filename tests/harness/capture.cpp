@@ -1,6 +1,7 @@
 #include "harness/capture.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,7 +10,9 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -17,6 +20,33 @@ namespace {
 // The test program itself: a child that collects children of its own
 // keeps its output as its test expects it.
 const pid_t testProgram = getpid();
+
+// Seconds a child of the harness may take before it counts as hung: more
+// than any run of the tool takes (its connection bound is 30 s, the grace of
+// its time-out 10 s).
+constexpr int CHILD_DEADLINE_SECONDS = 120;
+// Seconds a hung child has to end what it started once it is asked to.
+constexpr int CHILD_END_SECONDS = 10;
+
+// In a child of startChild: the process that started it.
+pid_t startedBy = 0;
+
+long long nowMs() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Waits up to `ms` for the child `pid` to end: 1 when it has (its status in
+// `status`), 0 when it has not, -1 when it cannot be waited for (errno set).
+int waitWithin(pid_t pid, int& status, long long ms) {
+    for (const long long deadline = nowMs() + ms;; usleep(1000)) {
+        const pid_t waited = waitpid(pid, &status, WNOHANG);
+        if (waited == pid) return 1;
+        if (waited < 0 && errno != EINTR) return -1;
+        if (nowMs() >= deadline) return 0;
+    }
+}
 
 // What a child wrote, shown with the test's own output (which ctest prints
 // when the test fails), cut to its first kilobytes.
@@ -58,18 +88,34 @@ void redirectInChild(int target, const std::string& path, int flags) {
     close(fd);
 }
 
+int awaitChild(int pid) {
+    int status = 0;
+    const int ended = waitWithin(pid, status, CHILD_DEADLINE_SECONDS * 1000LL);
+    if (ended > 0) return status;
+    if (ended < 0) throw std::runtime_error("waitpid " + std::to_string(pid) + ": " + std::strerror(errno));
+    kill(pid, SIGTERM);
+    if (waitWithin(pid, status, CHILD_END_SECONDS * 1000LL) <= 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    throw std::runtime_error("child " + std::to_string(pid) + " did not end within " +
+                             std::to_string(CHILD_DEADLINE_SECONDS) + " s and was ended");
+}
+
 Outcome collectChild(int pid, const std::string& outPath, const std::string& errPath) {
     Outcome result;
     int status = 0;
-    pid_t waited;
-    do waited = waitpid(pid, &status, 0);
-    while (waited < 0 && errno == EINTR);
-    const int waitError = errno;
+    std::string failure;
+    try {
+        status = awaitChild(pid);
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
     result.out = readWholeFile(outPath);
     result.err = readWholeFile(errPath);
     unlink(outPath.c_str());
     unlink(errPath.c_str());
-    if (waited < 0) throw std::runtime_error("waitpid " + std::to_string(pid) + ": " + std::strerror(waitError));
+    if (!failure.empty()) throw std::runtime_error(failure + "; its standard error: " + result.err.substr(0, 4096));
     result.exited = WIFEXITED(status);
     result.status = result.exited ? WEXITSTATUS(status) : WTERMSIG(status);
     if (getpid() != testProgram) return result;
@@ -85,11 +131,18 @@ bool hasEnded(int pid) {
     return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
+void dieWithParent() {
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != startedBy) _exit(125);
+}
+
 int startChild(const std::function<void()>& body) {
     std::fflush(nullptr);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     if (pid > 0) return pid;
+    startedBy = parent;
+    dieWithParent();
     // Nothing may leave the body: the child would carry on in the test
     // binary and run the remaining tests there.
     try {

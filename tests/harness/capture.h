@@ -14,8 +14,14 @@ struct Outcome {
 
 /// Runs `body` in a forked child and returns its pid. The child exits 0
 /// when `body` returns and 125 when it throws: it never returns into the
-/// test binary. Throws std::runtime_error when fork fails.
+/// test binary. It is sent SIGTERM when the process that started it ends
+/// (see dieWithParent), so that a test run that is killed leaves nothing
+/// running. Throws std::runtime_error when fork fails.
 int startChild(const std::function<void()>& body);
+/// In a child of startChild: asks again for SIGTERM when the process that
+/// started it ends (a change of identity clears that), and exits 125 when it
+/// has ended already.
+void dieWithParent();
 /// In a forked child: reports `what` on standard error, after
 /// childFailurePrefix and ": ", and exits 125.
 [[noreturn]] void childFailed(const std::string& what);
@@ -28,9 +34,13 @@ void redirectInChild(int target, const std::string& path, int flags);
 /// startChild with both output streams captured. Lets exit paths be tested.
 Outcome captureInChild(const std::function<void()>& body);
 
-/// Waits for `pid`, whose streams were sent to the files `outPath` and
-/// `errPath`, and collects them (the files are removed). Throws
-/// std::runtime_error when the wait fails.
+/// Waits for the child `pid` and returns its wait status. A child that has
+/// not ended within CHILD_DEADLINE_SECONDS is hung: it is sent SIGTERM (the
+/// tool then ends what it started), SIGKILL when that does not end it, and
+/// std::runtime_error is thrown, as it is when the wait fails.
+int awaitChild(int pid);
+/// Waits for `pid` through awaitChild, whose streams were sent to the files
+/// `outPath` and `errPath`, and collects them (the files are removed).
 Outcome collectChild(int pid, const std::string& outPath, const std::string& errPath);
 /// True once the child `pid` has ended (it is left to be collected).
 bool hasEnded(int pid);

@@ -102,6 +102,7 @@ std::string reachableTool(const Sandbox& sandbox) {
     if (run.uid != 0 || run.gid != 0) {
         executable = reachableTool(sandbox);
         if (setgroups(0, nullptr) != 0 || setgid(run.gid) != 0 || setuid(run.uid) != 0) enterFailed("identity", "");
+        dieWithParent();
     }
     std::vector<std::string> args;
     args.push_back(run.argv0.empty() ? binary : run.argv0);
@@ -117,6 +118,9 @@ std::string reachableTool(const Sandbox& sandbox) {
     envp.push_back(nullptr);
     if (run.closeStandardStreams)
         for (int fd = 0; fd <= 2; ++fd) close(fd);
+    int unread[2];
+    if (run.outputUnread && (pipe(unread) != 0 || close(unread[0]) != 0 || dup2(unread[1], 1) != 1))
+        enterFailed("pipe", "standard output");
     if (run.hostileSignals) {
         sigset_t blocked;
         sigemptyset(&blocked);

@@ -79,6 +79,7 @@ struct ToolRun {
     std::string argv0;                             // default: the binary's path
     bool noArguments = false;                      // start with an empty argument vector
     bool closeStandardStreams = false;             // start with 0, 1 and 2 closed
+    bool outputUnread = false;                     // standard output a pipe nobody reads
     std::string wrapper;      // shell text run first by a shell that then execs the tool
     bool hostileSignals = false;  // start ignoring SIGCHLD, with SIGALRM, SIGCHLD and SIGTERM blocked
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "harness/database.h"
@@ -38,5 +39,16 @@ protected:
     /// The first line of a message as the tool writes it.
     static std::string line(const std::string& text) { return "verstally: " + text + "\n"; }
 };
+
+/// Says that one row of the running test is not run on this machine, and
+/// why: the line "[ NOT RUN  ] <suite>.<test>: <row>: <reason>" on standard
+/// output and the test property "not_run", for whoever counts what was not
+/// run. A row not run is no pass.
+void rowNotRun(const std::string& row, const std::string& reason);
+
+/// Makes the run's own timer strike in the tool `pid`: a SIGALRM carrying
+/// the timer's code and mark, as the kernel sends it. False when it cannot
+/// be sent.
+bool strikeRunTimer(pid_t pid);
 
 #endif
