@@ -140,6 +140,7 @@ TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
         std::string conf, libSocket, tmpSocket;  // fallbacks "": plain files
         std::map<std::string, std::string> env;
         std::string expected;
+        uid_t linkOwner = 0;  // of the fallbacks' links
     } cases[] = {
         {"[client]\nsocket=" + B + "\n[mysqld]\n  # socket=" + B + "\n; x\n\n datadir=/x\n  socket = " + A +
              " trailing\n", "", "", {}, A},
@@ -159,6 +160,10 @@ TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
          "Socket " + U + " belongs to neither root nor mysql and is passed over\nSocket " + tmp +
              " belongs to neither root nor mysql and is passed over\n<none>"},
         {"", "", "", {}, "<none>"},
+        // Anybody's link to the server's socket: swapped after the look, it
+        // would lead elsewhere.
+        {"", "", A, {},
+         "Socket " + tmp + " is a link that belongs to neither root nor mysql and is not followed\n<none>", 65534},
     };
     for (const Case& c : cases) {
         Sandbox sandbox;
@@ -167,6 +172,7 @@ TEST(SocketDiscovery, ServerSectionOfMyCnfThenTheFallbacks) {
         else sandbox.symlink(c.libSocket, lib);
         if (c.tmpSocket.empty()) sandbox.writeFile(tmp, "");
         else sandbox.symlink(c.tmpSocket, tmp);
+        for (const std::string& link : {lib, tmp}) lchown(sandbox.layerPath(link).c_str(), c.linkOwner, c.linkOwner);
         EXPECT_EQ(connectIn(sandbox, c.env, false).out, c.expected + "\n") << c.conf.substr(0, 200);
     }
 }
@@ -213,8 +219,10 @@ TEST_F(DbConnect, PortThatIsNoNumberIsTheLibraryDefault) {
 }
 
 // The route: MYSQL_UNIX_PORT; else the socket of my.cnf's server section or
-// a fallback (in find_mysql_socket's order); a host goes over TCP.
+// a fallback (in find_mysql_socket's order); a host goes over TCP. A socket
+// served by a stranger is left at once, whatever led to it.
 TEST_F(DbConnect, RouteIsTheSocketVariableMyCnfAFallbackOrTheHost) {
+    SocketRelay stranger(65534);
     const std::string deadSocket = dead.socketPath(), real = databaseFacts().socket;
     const std::string fallback = "/var/lib/mysql/mysql.sock", viaSocket = connected(db.name(), "admin@localhost", true);
     const std::map<std::string, std::string> name = {{"ZEV_DB_NAME", db.name()}};
@@ -236,6 +244,9 @@ TEST_F(DbConnect, RouteIsTheSocketVariableMyCnfAFallbackOrTheHost) {
         {"", deadSocket, "", db.tcpEnv(), fallback + "\n" + connected(db.name(), "admin@%", false)},
         // Run mode 3 saves the host (ContainerMode) and connects to it by name.
         {"", "", "", byName, "<none>\ndb=" + db.name() + " user=admin@% via=db1 via TCP/IP fk=0\n"},
+        {"", "", "", {{"ZEV_DB_NAME", db.name()}, {"MYSQL_UNIX_PORT", stranger.socketPath()}},
+         "<none>\nfail=db_connect: failed to connect to database: Error: the process listening on the server's socket "
+         "runs as nobody, neither root, mysql nor the user of this process\n"},
     };
     for (const auto& c : cases) {
         Sandbox fresh;
@@ -251,8 +262,12 @@ TEST_F(DbConnect, RouteIsTheSocketVariableMyCnfAFallbackOrTheHost) {
 TEST_F(DbConnect, PasswordFileDropsOneNewlineOnly) {
     // Logins of this test whose passwords end in "\r", in "\n", or are empty.
     const std::string password = databaseFacts().password, failed = "<none>\nfail=db_connect: ";
+    const std::string admin = connected(db.name(), "admin@localhost", true);
+    const std::string file = "Admin password file /etc/zev/.zev.shadow can be ", warned = "<none>\n" + file;
     struct Case {
         std::string login, password, file, expected;
+        mode_t mode = 0600;
+        uid_t owner = 0;
     } cases[] = {
         {"cr_" + db.name(), password + "\r", password + "\r\n", ""},
         {"nl_" + db.name(), password + "\n", password + "\n\n", ""},
@@ -261,6 +276,12 @@ TEST_F(DbConnect, PasswordFileDropsOneNewlineOnly) {
         {"", "", password + "\r\n",
          failed + "failed to connect to database: Error: Access denied for user 'admin'@'localhost' (using "
                   "password: YES)\n"},
+        // Others than root may read it: a warning; may write it: refused.
+        {"", "", password, warned + "read by others than root (owner root, mode 0640)\n" + admin, 0640},
+        {"", "", password, failed + file + "written by others than root (owner root, mode 0602) and is not used\n",
+         0602},
+        {"", "", password, failed + file + "written by others than root (owner nobody, mode 0600) and is not used\n",
+         0600, 65534},
         {"", "", "<missing>",
          failed + "Unable to open admin password file /etc/zev/.zev.shadow: No such file or directory\n"},
         {"", "", "<directory>", failed + "Unable to read admin password file /etc/zev/.zev.shadow: Is a directory\n"},
@@ -273,7 +294,10 @@ TEST_F(DbConnect, PasswordFileDropsOneNewlineOnly) {
     for (const Case& c : cases) {
         if (c.file == "<missing>") unlink(sandbox.layerPath(ADMIN_PASSWORD_FILE).c_str());
         else if (c.file == "<directory>") sandbox.makeDir(ADMIN_PASSWORD_FILE);
-        else sandbox.writeFile(ADMIN_PASSWORD_FILE, c.file, 0600);
+        else sandbox.writeFile(ADMIN_PASSWORD_FILE, c.file, c.mode);
+        if (c.owner != 0) {
+            ASSERT_EQ(chown(sandbox.layerPath(ADMIN_PASSWORD_FILE).c_str(), c.owner, 0), 0);
+        }
         auto env = db.socketEnv();
         if (!c.login.empty()) env["ZEV_DB_LOGIN"] = c.login;
         EXPECT_EQ(connectIn(sandbox, env).out,

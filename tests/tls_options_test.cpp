@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "db/tls_options.h"
@@ -35,6 +36,7 @@ TEST(TlsOptions, OptionFilesAreReadAsMariadbClientsReadThem) {
         FILE* file = std::fopen(path.c_str(), "w");
         std::fputs(text.c_str(), file);
         std::fclose(file);
+        chmod(path.c_str(), 0644);
     };
     ASSERT_EQ(mkdir((base + "/more").c_str(), 0755), 0);
     write(base + "/more/b.cnf", "[client]\nssl-key = /k.pem\n");
@@ -74,12 +76,37 @@ TEST(TlsOptions, OptionFilesAreReadAsMariadbClientsReadThem) {
                                                          "/none' named" + in + "2: No such file or directory"},
         {"[client]\nssl\n!include " + my + "\n",
          "tls\nwarning: Config file '" + my + "' includes itself and is not read again"},
+        // A file that is there but cannot be looked at is no absent one.
+        {"[client]\nssl\n!include " + base + "/self.cnf\n",
+         "tls\nfailure: Can't read config file '" + base + "/self.cnf': Too many levels of symbolic links"},
     };
+    ASSERT_EQ(symlink((base + "/self.cnf").c_str(), (base + "/self.cnf").c_str()), 0);
     for (const auto& c : cases) {
         write(my, c.first);
         EXPECT_EQ(summary(my), c.second) << c.first;
     }
     EXPECT_EQ(summary(base + "/missing.cnf"), "plain");
+    // An included file that others than root could change is ignored.
+    const std::string x = base + "/t/x.cnf", ignored = "tls\nwarning: Config file '" + x + "' ";
+    const std::tuple<uid_t, mode_t, mode_t, std::string> trust[] = {
+        {65534, 0644, 0755, ignored + "does not belong to root and is ignored"},
+        {0, 0664, 0755, "tls\nwarning: Group-writable config file '" + x + "' is ignored"},
+        {0, 0644, 0777, ignored + "is ignored: its directory '" + base + "/t' can be changed by others than root"},
+        {0, 0644, 01777, "tls|X"},
+    };
+    for (const auto& [fileOwner, fileMode, dirMode, expected] : trust) {
+        if (geteuid() != 0) {
+            std::printf("Row of %s not run: giving a file away needs root\n", expected.c_str());
+            continue;
+        }
+        ASSERT_EQ(mkdir((base + "/t").c_str(), 0755), 0);
+        write(x, "[client]\nssl-cipher=X\n");
+        ASSERT_EQ(chown(x.c_str(), fileOwner, 0) | chmod(x.c_str(), fileMode), 0);
+        ASSERT_EQ(chmod((base + "/t").c_str(), dirMode), 0);
+        write(my, "[client]\nssl\n!include " + x + "\n");
+        EXPECT_EQ(summary(my), expected);
+        std::system(("rm -rf " + base + "/t").c_str());
+    }
     write(my, "[client]\n!includedir " + base + "/loop\n");
     EXPECT_NE(summary(my).find("\nfailure: More than 100 config files"), std::string::npos);
     std::system(("rm -rf " + base).c_str());

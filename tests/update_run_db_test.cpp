@@ -140,8 +140,9 @@ TEST_F(UpdateRun, VendorVersionsAreStoredLiterally) {
 
 TEST_F(UpdateRun, FailedQuestionWritesNothingAndPrintsTheExceptionOnly) {
     FakeDpkgQuery dpkg(sandbox, "");
-    // The unprivileged run must read the password file and make the lock.
-    chmod(sandbox.layerPath(ADMIN_PASSWORD_FILE).c_str(), 0644);
+    // The unprivileged run must read the password file (its own, as a
+    // password file must be) and make the lock.
+    ASSERT_EQ(chown(sandbox.layerPath(ADMIN_PASSWORD_FILE).c_str(), NOBODY_ID, NOBODY_ID), 0);
     chmod(sandbox.productRoot().c_str(), 0777);
     ToolRun r = toolRun({});
     r.uid = NOBODY_ID;

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <errmsg.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -19,8 +20,38 @@
 #include "env/constants.h"
 #include "env/messages.h"
 #include "env/regular_file.h"
+#include "env/user_lookup.h"
 
 namespace {
+
+// The host for which the client library goes through the local socket; any
+// other goes over TCP.
+constexpr const char* LOCAL_SOCKET_HOST = "localhost";
+
+/// Judges the opened password file by what fstat said of it, as a private
+/// key is judged: one that others than root (or the user the process runs
+/// as) can write is refused, with the reason in `message`; one that is not
+/// theirs, or that others can read, is used after a warning (said once per
+/// process) naming the file, its owner and its mode. Existing panels may
+/// keep the file readable by a group, so reading alone does not refuse it.
+bool password_file_trusted(const struct stat& st, char* message, std::size_t message_size) {
+    const bool own = st.st_uid == 0 || st.st_uid == geteuid();
+    const unsigned mode = st.st_mode & 07777;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (!own && (st.st_mode & S_IWUSR) != 0)) {
+        std::snprintf(message, message_size,
+                      "db_connect: Admin password file %s can be written by others than root (owner %s, mode %04o) "
+                      "and is not used",
+                      ADMIN_PASSWORD_FILE, user_name_of(st.st_uid), mode);
+        return false;
+    }
+    static bool warned = false;
+    if (!warned && (!own || (st.st_mode & (S_IRGRP | S_IROTH)) != 0)) {
+        warned = true;
+        warn_message("Admin password file %s can be read by others than root (owner %s, mode %04o)",
+                     ADMIN_PASSWORD_FILE, user_name_of(st.st_uid), mode);
+    }
+    return true;
+}
 
 /// The password file's content (one read of at most 4096 bytes, one
 /// trailing "\n" dropped) in `password`; false with the reason in `message`.
@@ -34,6 +65,20 @@ bool read_password(char (&password)[TEXT_BUFFER_SIZE + 1], char* message, std::s
                       refused ? "db_connect: Unable to read admin password file %s: %s"
                               : "db_connect: Unable to open admin password file %s: %s",
                       ADMIN_PASSWORD_FILE, std::strerror(errno));
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        const int saved_errno = errno;
+        close(fd);
+        std::snprintf(message, message_size, "db_connect: Unable to read admin password file %s: %s",
+                      ADMIN_PASSWORD_FILE, std::strerror(saved_errno));
+        errno = saved_errno;
+        return false;
+    }
+    if (!password_file_trusted(st, message, message_size)) {
+        close(fd);
+        errno = 0;
         return false;
     }
     ssize_t length;
@@ -123,7 +168,8 @@ MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned boun
         errno = 0;
         return nullptr;
     }
-    prepare_client_library(tls->wanted());
+    const TlsUse tls_use_here = tls_use(*tls, std::strcmp(host, LOCAL_SOCKET_HOST) != 0);
+    prepare_client_library(tls_use_here.required);
     MYSQL* connection = mysql_init(nullptr);
     if (connection == nullptr) {
         std::snprintf(message, message_size, "db_connect: insufficient memory to allocate new object.");
@@ -131,26 +177,31 @@ MYSQL* db_connect_bounded(char* message, std::size_t message_size, unsigned boun
         return nullptr;
     }
     prepare_connection_wait(connection, bound_seconds);
-    apply_tls_options(connection, *tls);
+    apply_tls_options(connection, *tls, tls_use_here);
     begin_connection_phase(bound_seconds);
     MYSQL* connected = mysql_real_connect(connection, host, login, password, database, port, socket, 0);
     std::memset(password, 0, sizeof password);
-    // TLS that was asked for and not had: not one statement goes out in
-    // plain text (the client library asks for TLS, but without
-    // verification it takes a server that offers none).
-    const char* refusal = connected != nullptr ? tls_refusal(connection, *tls) : nullptr;
+    // Not one statement goes out to a local socket that a stranger serves,
+    // nor in plain text where TLS was wanted and not had (the client
+    // library asks for TLS, but without verification it takes a server
+    // that offers none).
+    std::string refusal;
+    if (connected != nullptr && socket_peer_trusted(mysql_get_socket(connection), refusal)) {
+        const char* tls_refused = tls_refusal(connection, *tls, tls_use_here);
+        if (tls_refused != nullptr) refusal = tls_refused;
+    }
     // The server's answer to the first statement does not matter, but a
     // connection lost or silent on it is no connection.
-    if (connected != nullptr && refusal == nullptr &&
+    if (connected != nullptr && refusal.empty() &&
         mysql_real_query(connection, FOREIGN_KEY_CHECKS_OFF, std::strlen(FOREIGN_KEY_CHECKS_OFF)) != 0 &&
         mysql_errno(connection) >= CR_MIN_ERROR)
         connected = nullptr;
-    if (connected == nullptr || refusal != nullptr) {
+    if (connected == nullptr || !refusal.empty()) {
         std::snprintf(message, message_size, "db_connect: failed to connect to database: Error: %s",
-                      refusal != nullptr ? refusal : mysql_error(connection));
+                      !refusal.empty() ? refusal.c_str() : mysql_error(connection));
         // What the client library left in errno is its own business; only
         // a socket's real reason may reach a "System error" line.
-        const int reason = refusal != nullptr ? 0 : connection_failure_reason(connection);
+        const int reason = !refusal.empty() ? 0 : connection_failure_reason(connection);
         mysql_close(connection);
         end_connection_phase();
         errno = reason;

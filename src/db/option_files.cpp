@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,6 +13,8 @@
 #include "env/constants.h"
 #include "env/regular_file.h"
 #include "env/safe_point.h"
+#include "env/user_lookup.h"
+#include "util/absence.h"
 
 namespace {
 
@@ -108,7 +111,7 @@ void take_option(const std::string& text, const std::string& file, int line, Opt
     if (!warning.empty()) warn(reading, warning);
 }
 
-bool read_file(const std::string& path, int depth, OptionReading& reading, bool root_owned_only);
+bool read_file(const std::string& path, int depth, OptionReading& reading);
 
 // The *.cnf files of `directory`, in name order; false when it cannot be read.
 bool option_files_in(const std::string& directory, std::vector<std::string>& names) {
@@ -141,33 +144,95 @@ bool follow_directive(const std::string& directive, const std::string& file, int
         const std::string target = trimmed(directive.substr(length));
         if (target.empty())
             return fail(reading, std::string("Wrong '!") + keyword + "' directive in config file " + place(file, line));
-        if (length == std::strlen("include")) return read_file(target, depth + 1, reading, false);
+        if (length == std::strlen("include")) return read_file(target, depth + 1, reading);
         std::vector<std::string> names;
         if (!option_files_in(target, names))
             return fail(reading, "Can't read dir of '" + target + "' named in config file " + place(file, line) +
                                      ": " + std::strerror(errno));
         for (const auto& name : names)
-            if (!read_file(target + "/" + name, depth + 1, reading, false)) return false;
+            if (!read_file(target + "/" + name, depth + 1, reading)) return false;
         return true;
     }
     return true;
 }
 
-bool read_file(const std::string& path, int depth, OptionReading& reading, bool root_owned_only) {
-    const int fd = open_regular_file(path.c_str(), O_RDONLY);
-    if (fd < 0) return true;  // missing, or no regular file: passed over
+// Who may own a file or directory that steers the tool: root, and the user
+// it runs as; named as the warnings name them.
+bool trusted_owner(uid_t owner) { return owner == 0 || owner == geteuid(); }
+
+std::string trusted_owners() {
+    return geteuid() == 0 ? std::string("root") : std::string("root or ") + user_name_of(geteuid());
+}
+
+std::string parent_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether the file opened under `path`, of which fstat said `st`, may be
+// obeyed; a warning says why not. Only a trusted owner may be able to
+// change it: the file and the directory it lies in (by the name given, and,
+// where that name is a link, the one the file really lies in) belong to
+// root or the running user, and neither group nor others may write them,
+// a sticky directory excepted. False with reading.failure set when a look
+// failed.
+bool judge_file(const std::string& path, const struct stat& st, OptionReading& reading, bool& trusted) {
+    trusted = false;
+    const std::string name = "config file '" + path + "'";
+    if ((st.st_mode & S_IWOTH) != 0) {
+        warn(reading, "World-writable " + name + " is ignored");
+        return true;
+    }
+    if (!trusted_owner(st.st_uid)) {
+        warn(reading, "Config file '" + path + "' does not belong to " + trusted_owners() + " and is ignored");
+        return true;
+    }
+    if ((st.st_mode & S_IWGRP) != 0) {
+        warn(reading, "Group-writable " + name + " is ignored");
+        return true;
+    }
+    char* real = realpath(path.c_str(), nullptr);
+    if (real == nullptr) return fail(reading, "Can't look at " + name + ": " + std::strerror(errno));
+    const std::string directories[] = {parent_of(path), parent_of(real)};
+    std::free(real);
+    for (const std::string& directory : directories) {
+        struct stat dir;
+        if (stat(directory.c_str(), &dir) != 0)
+            return fail(reading, "Can't look at the directory of " + name + ": " + std::strerror(errno));
+        const bool shared = (dir.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (dir.st_mode & S_ISVTX) == 0;
+        if (shared || !trusted_owner(dir.st_uid)) {
+            warn(reading, "Config file '" + path + "' is ignored: its directory '" + directory +
+                              "' can be changed by others than " + trusted_owners());
+            return true;
+        }
+    }
+    trusted = true;
+    return true;
+}
+
+bool read_file(const std::string& path, int depth, OptionReading& reading) {
+    bool refused = false;
+    const int fd = open_regular_file(path.c_str(), O_RDONLY, 0, &refused);
+    if (fd < 0) {
+        // Nothing there, or something no option file can be (a FIFO, a
+        // directory): passed over. Any other failure leaves unknown what
+        // the file would have set, TLS among it.
+        if (refused || is_absence(errno)) return true;
+        return fail(reading, "Can't read config file '" + path + "': " + std::strerror(errno));
+    }
     struct stat st;
     FILE* file = fstat(fd, &st) == 0 ? fdopen(fd, "r") : nullptr;
     if (file == nullptr) {
+        const int error = errno;
         close(fd);
-        return true;
+        return fail(reading, "Can't read config file '" + path + "': " + std::strerror(error));
     }
     const std::pair<unsigned long, unsigned long> identity(st.st_dev, st.st_ino);
+    bool trusted = false;
     bool read = false;
-    if ((st.st_mode & S_IWOTH) != 0) {
-        warn(reading, "World-writable config file '" + path + "' is ignored");
-    } else if (root_owned_only && geteuid() == 0 && st.st_uid != 0) {
-        warn(reading, "Config file '" + path + "' does not belong to root and is ignored");
+    if (!judge_file(path, st, reading, trusted) || !trusted) {
+        // judged: ignored with its warning, or the reading failed
     } else if (std::find(reading.chain.begin(), reading.chain.end(), identity) != reading.chain.end()) {
         warn(reading, "Config file '" + path + "' includes itself and is not read again");
     } else if (++reading.files_read > MAX_OPTION_FILES) {
@@ -216,6 +281,4 @@ bool read_option_lines(FILE* file, const std::string& name, int depth, OptionRea
     return true;
 }
 
-bool read_option_file(const std::string& path, OptionReading& reading, bool root_owned_only) {
-    return read_file(path, 0, reading, root_owned_only);
-}
+bool read_option_file(const std::string& path, OptionReading& reading) { return read_file(path, 0, reading); }

@@ -11,10 +11,16 @@
 //     before any group, a directive without argument, an "!includedir" of
 //     a directory that cannot be read) fails the reading, naming the file
 //     and the line; a missing file or one that is no regular file is
-//     passed over;
-//  3. a world-writable file is skipped with a warning, judged on the open
-//     descriptor, as is a file the caller wants root's when root does not
-//     own it;
+//     passed over, but one that is there and cannot be opened or looked
+//     at (EACCES, EMFILE, EIO, ELOOP...) fails it, naming the file and
+//     the reason: what it would have set is unknown;
+//  3. each file, includes too, is judged on the open descriptor and is
+//     obeyed only when nobody but root (or the user the process runs as)
+//     can change it: it belongs to one of them and neither its group nor
+//     others may write it or the directory it lies in (a sticky directory
+//     excepted; a link is judged where the file really lies, too); any
+//     other file is skipped with a warning naming it. MariaDB's clients
+//     skip only the world-writable ones;
 //  4. the reading is bounded: a file already open in the current chain of
 //     includes is not read again (with a warning), includes nest at most
 //     MAX_OPTION_FILE_DEPTH deep, at most MAX_OPTION_FILES files are read
@@ -51,10 +57,9 @@ struct OptionReading {
     std::vector<std::pair<unsigned long, unsigned long>> chain;
 };
 
-/// Reads the option file `path` (and what it includes) into `reading`;
-/// with `root_owned_only`, a process running as root skips it unless root
-/// owns it. False once the reading has failed.
-bool read_option_file(const std::string& path, OptionReading& reading, bool root_owned_only = false);
+/// Reads the option file `path` (and what it includes) into `reading`.
+/// False once the reading has failed.
+bool read_option_file(const std::string& path, OptionReading& reading);
 
 /// The lines of `file`, named `name` in messages, as if `name` had been
 /// opened at include depth `depth`. False once the reading has failed.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,24 +13,28 @@
 #include "env/constants.h"
 #include "env/messages.h"
 #include "env/regular_file.h"
+#include "env/user_lookup.h"
 
 namespace {
 
 // A socket of the database server: one that only root, the server's own
-// account or this process's user can have made. Anybody may make a socket
-// in /tmp, and a root tool that logged in there would hand its login
-// exchange to whoever listens (and take its answers for the panel's).
+// account or this process's user can have made, reached by a name that
+// only they can have put there. Anybody may make a socket in /tmp, or a
+// link there to the real one that is swapped after this look; a root tool
+// that logged in there would hand its login exchange to whoever listens
+// (and take its answers for the panel's).
 bool is_server_socket(const char* path) {
     struct stat st;
+    if (lstat(path, &st) != 0) return false;
+    if (S_ISLNK(st.st_mode) && !is_server_account(st.st_uid)) {
+        warn_message("Socket %s is a link that belongs to neither root nor %s and is not followed", path,
+                     MYSQL_SERVER_ACCOUNT);
+        return false;
+    }
     if (stat(path, &st) != 0 || !S_ISSOCK(st.st_mode)) return false;
-    if (st.st_uid == 0 || st.st_uid == geteuid()) return true;
-    const int saved_errno = errno;
-    const struct passwd* server = getpwnam(MYSQL_SERVER_ACCOUNT);
-    const bool trusted = server != nullptr && server->pw_uid == st.st_uid;
-    errno = saved_errno;
-    if (!trusted)
-        warn_message("Socket %s belongs to neither root nor %s and is passed over", path, MYSQL_SERVER_ACCOUNT);
-    return trusted;
+    if (is_server_account(st.st_uid)) return true;
+    warn_message("Socket %s belongs to neither root nor %s and is passed over", path, MYSQL_SERVER_ACCOUNT);
+    return false;
 }
 
 const char* skip_blanks(const char* text) {
@@ -50,6 +55,33 @@ bool socket_from_conf(char (&found)[TEXT_BUFFER_SIZE]) {
 }
 
 }  // namespace
+
+bool is_server_account(uid_t uid) {
+    if (uid == 0 || uid == geteuid()) return true;
+    const int saved_errno = errno;
+    const struct passwd* server = getpwnam(MYSQL_SERVER_ACCOUNT);
+    const bool server_account = server != nullptr && server->pw_uid == uid;
+    errno = saved_errno;
+    return server_account;
+}
+
+bool socket_peer_trusted(int fd, std::string& refusal) {
+    int domain = 0;
+    socklen_t length = sizeof domain;
+    if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 && domain != AF_UNIX) return true;
+    // The kernel's record of who listens, which no name on the way can
+    // change; a socket that cannot say is not taken.
+    struct ucred peer {};
+    length = sizeof peer;
+    if (domain != AF_UNIX || getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) {
+        refusal = std::string("cannot tell who listens on the server's socket: ") + std::strerror(errno);
+        return false;
+    }
+    if (is_server_account(peer.uid)) return true;
+    refusal = std::string("the process listening on the server's socket runs as ") + user_name_of(peer.uid) +
+              ", neither root, " + MYSQL_SERVER_ACCOUNT + " nor the user of this process";
+    return false;
+}
 
 bool mysql_socket_from_conf(FILE* conf, char* found, std::size_t found_size) {
     const std::size_t section_length = std::strlen(MYSQL_SERVER_SECTION);

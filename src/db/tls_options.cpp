@@ -14,6 +14,10 @@ namespace {
 
 const char* program_group = nullptr;
 
+// The first client library release whose own client uses TLS by default
+// and verifies a certificate without a CA by its fingerprint.
+constexpr unsigned long TLS_BY_DEFAULT_CLIENT_VERSION = 30400;
+
 // The first reading of the option files, kept for the process.
 enum class Stage { Unread, Underway, Done };
 Stage stage = Stage::Unread;
@@ -69,6 +73,7 @@ std::string TlsOptions::take(const OptionSetting& setting) {
     if (name == "ssl" || name == "ssl-verify-server-cert") {
         const bool on = (forced >= 0 ? forced : setting.has_value ? switch_value(setting.value) : 1) != 0;
         (name == "ssl" ? ssl : verify_server_cert) = on;
+        (name == "ssl" ? ssl_said : verify_said) = true;
         return "";
     }
     if (std::string* text = text_setting(*this, name)) {
@@ -76,6 +81,7 @@ std::string TlsOptions::take(const OptionSetting& setting) {
             return "TLS setting '" + setting.name + "'" + where + " is ignored: it needs a value";
         *text = setting.value;
         ssl = true;
+        ssl_said = true;
         return "";
     }
     if (starts_with(name, "ssl-") || starts_with(name, "tls-"))
@@ -106,7 +112,7 @@ const TlsOptions* tls_options(std::string& failure) {
         for (const char* path : SYSTEM_OPTION_FILES) ok = ok && read_option_file(path, reading);
         const char* home = std::getenv("HOME");
         if (ok && home != nullptr && *home != '\0')
-            read_option_file(std::string(home) + HOME_OPTION_FILE, reading, true);
+            read_option_file(std::string(home) + HOME_OPTION_FILE, reading);
         settings = read;
         reading_failure = reading.failure;
         // Done before the warnings are said: a time-out acted on there
@@ -140,19 +146,28 @@ bool check_tls_files(const TlsOptions& options, std::string& failure) {
     return true;
 }
 
-void prepare_client_library(bool tls_wanted) {
+void prepare_client_library(bool tls_required) {
     static bool prepared = false;
     if (prepared) return;
     prepared = true;
     // The first start of the TLS library decides what it loads; the client
     // library's own start later changes nothing.
-    if (!tls_wanted) OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
+    if (!tls_required) OPENSSL_init_ssl(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
 }
 
 bool TlsOptions::verified() const { return verify_server_cert || !ca.empty() || !capath.empty(); }
 
-void apply_tls_options(MYSQL* connection, const TlsOptions& options) {
-    if (!options.wanted()) return;
+TlsUse tls_use(const TlsOptions& options, bool tcp) {
+    const bool as_its_client = mysql_get_client_version() >= TLS_BY_DEFAULT_CLIENT_VERSION;
+    TlsUse use;
+    use.by_default = as_its_client && tcp && !options.ssl_said && !options.wanted();
+    use.required = options.wanted() || use.by_default;
+    use.library_verifies = options.verified() || (as_its_client && use.required && !options.verify_said);
+    return use;
+}
+
+void apply_tls_options(MYSQL* connection, const TlsOptions& options, const TlsUse& use) {
+    if (!use.required) return;
     const std::pair<mysql_option, const std::string*> texts[] = {
         {MYSQL_OPT_SSL_CA, &options.ca},         {MYSQL_OPT_SSL_CAPATH, &options.capath},
         {MYSQL_OPT_SSL_CERT, &options.cert},     {MYSQL_OPT_SSL_KEY, &options.key},
@@ -162,18 +177,20 @@ void apply_tls_options(MYSQL* connection, const TlsOptions& options) {
     for (const auto& text : texts)
         if (!text.second->empty()) mysql_optionsv(connection, text.first, text.second->c_str());
     const my_bool on = 1;
-    const my_bool verify = options.verified() ? 1 : 0;
+    const my_bool verify = use.library_verifies ? 1 : 0;
     mysql_optionsv(connection, MYSQL_OPT_SSL_ENFORCE, &on);
     mysql_optionsv(connection, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
 }
 
-const char* tls_refusal(MYSQL* connection, const TlsOptions& options) {
-    if (!options.wanted()) return nullptr;
-    if (mysql_get_ssl_cipher(connection) == nullptr) return NO_TLS_REFUSAL;
+const char* tls_refusal(MYSQL* connection, [[maybe_unused]] const TlsOptions& options, const TlsUse& use) {
+    if (!use.required) return nullptr;
+    if (mysql_get_ssl_cipher(connection) == nullptr) return use.by_default ? DEFAULT_TLS_REFUSAL : NO_TLS_REFUSAL;
 #if MARIADB_PACKAGE_VERSION_ID >= 30400
     // The 3.4 client library lets a certificate that did not verify pass
     // on a connection it deems local (127.0.0.1, ::1, localhost), saying
-    // so only here.
+    // so only here. (So does a certificate it took by its fingerprint,
+    // which only a setting's verification against a CA or the system's
+    // store refuses.)
     unsigned int status = 0;
     if (options.verified() && (mariadb_get_infov(connection, MARIADB_TLS_VERIFY_STATUS, &status) != 0 ||
                                status != MARIADB_TLS_VERIFY_OK))

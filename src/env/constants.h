@@ -126,9 +126,12 @@ constexpr std::size_t MAX_KNOWN_CONNECTIONS = 8;
 /// connection routine's own reason precedes it), and the writers' wording.
 constexpr const char* DB_CONNECT_FAILURE = "Unable to connect to the mysql database\n";
 constexpr const char* DB_WRITER_CONNECT_FAILURE = "Unable to connect to mysql database\n";
-/// Why a connection that the option files want to be TLS is refused: the
-/// server did not use TLS, or its certificate, to be verified, did not.
+/// Why a connection that must be TLS is refused: the server did not use TLS
+/// that the option files ask for, or that a connection over TCP uses by
+/// default, or its certificate, to be verified, did not.
 constexpr const char* NO_TLS_REFUSAL = "the server did not use TLS, which the option files ask for";
+constexpr const char* DEFAULT_TLS_REFUSAL =
+    "the server did not use TLS, which connections over TCP use unless the option files say skip-ssl";
 constexpr const char* UNVERIFIED_TLS_REFUSAL = "the server's certificate did not verify";
 /// Sent on every new connection.
 constexpr const char* FOREIGN_KEY_CHECKS_OFF = "set foreign_key_checks=0";

@@ -166,6 +166,12 @@ const char* get_conf_value(const char* key) {
     return conf_text_value(conf_cache, key);
 }
 
+const char* product_root() {
+    load_product_conf();
+    if (PRODUCT_ROOT_D[0] != '/') fatal_message("Error: PRODUCT_ROOT_D is not an absolute path: %s", PRODUCT_ROOT_D);
+    return PRODUCT_ROOT_D;
+}
+
 void load_product_conf() {
     if (PRODUCT_ROOT_D != nullptr) return;
 

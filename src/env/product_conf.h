@@ -34,6 +34,12 @@ const char* conf_text_value(const ConfText& text, const char* key);
 /// nothing once PRODUCT_ROOT_D has been loaded.
 void load_product_conf();
 
+/// PRODUCT_ROOT_D for a routine that makes or opens paths under it, loaded
+/// first when it is not yet. A value that is not an absolute path ends the
+/// process (status 1, a message naming the key): files under a relative
+/// root would land wherever the process was started.
+const char* product_root();
+
 // Values of the configuration keys, set by load_product_conf.
 extern const char* PRODUCT_ROOT_D;
 extern const char* HTTPD_VHOSTS_D;

@@ -61,10 +61,8 @@ void init_sem() {
     if (sem_fd >= 0) return;
     // The entry point loads the configuration; a library user that did not
     // gets it loaded here rather than a path below the system root.
-    if (PRODUCT_ROOT_D == nullptr) load_product_conf();
-
     char path[TEXT_BUFFER_SIZE];
-    int length = std::snprintf(path, sizeof path, SEMAPHORE_FILE_FORMAT, PRODUCT_ROOT_D);
+    int length = std::snprintf(path, sizeof path, SEMAPHORE_FILE_FORMAT, product_root());
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) open_failed(path, ENAMETOOLONG);
 
     sem_fd = open_sem_file(path);

@@ -15,7 +15,7 @@
 void set_dirty_flag() {
     // Joined as they stand: a root ending in '/' gives "//tmp", which is
     // harmless.
-    const std::string path = std::string(PRODUCT_ROOT_D) + DIRTY_FLAG_SUFFIX;
+    const std::string path = std::string(product_root()) + DIRTY_FLAG_SUFFIX;
 
     // The flag must belong to the panel account, not to root.
     become_account(PANEL_ACCOUNT);

@@ -7,6 +7,7 @@
 #include "components/registry.h"
 #include "env/constants.h"
 #include "env/messages.h"
+#include "env/product_conf.h"
 #include "db/statement.h"
 #include "env/semaphores.h"
 #include "tool/panel_db.h"
@@ -27,7 +28,10 @@ void appendEscaped(std::string& statement, const std::string& raw) {
 }  // namespace
 
 void update_components() {
-    // First, so that nothing that can block, the option files included,
+    // A panel root the semaphore cannot be made under fails before the
+    // database is asked anything.
+    product_root();
+    // First of what can block, so that nothing, the option files included,
     // runs without the time-out.
     arm_run_timeout();
     open_panel_db_or_exit();

@@ -7,10 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
+#include <csignal>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "env/constants.h"
@@ -215,6 +218,31 @@ StalledListener::~StalledListener() {
     shutdown(tcp_, SHUT_RDWR);
     if (acceptor_.joinable()) acceptor_.join();
     for (int fd : accepted_) close(fd);
+}
+
+SocketRelay::SocketRelay(uid_t uid) {
+    sockaddr_un server{};
+    server.sun_family = AF_UNIX;
+    std::snprintf(server.sun_path, sizeof server.sun_path, "%s", databaseFacts().socket.c_str());
+    if ((pid_ = fork()) < 0) systemFailed("fork");
+    if (pid_ > 0) return;
+    // The kernel records who listens when listen is called.
+    const int upstream = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (setgid(uid) != 0 || setuid(uid) != 0 || listen(unix_, 1) != 0) _exit(1);
+    pollfd ends[] = {{accept(unix_, nullptr, nullptr), POLLIN, 0}, {upstream, POLLIN, 0}};
+    if (connect(upstream, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) _exit(1);
+    char buffer[4096];
+    for (ssize_t got = 1; got > 0 && poll(ends, 2, -1) > 0;)
+        for (int i = 0; i < 2 && got > 0; ++i)
+            if (ends[i].revents != 0 && (got = read(ends[i].fd, buffer, sizeof buffer)) > 0)
+                got = write(ends[1 - i].fd, buffer, static_cast<std::size_t>(got));
+    _exit(0);
+}
+
+SocketRelay::~SocketRelay() {
+    if (pid_ <= 0) return;  // never kill(-1)
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
 }
 
 std::string partialGreeting() { return std::string{80, 0, 0, 0, 10} + "10.11"; }

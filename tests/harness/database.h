@@ -135,6 +135,14 @@ private:
     std::thread acceptor_;
 };
 
+/// A stranger in front of the server: a process running as `uid` listens on
+/// socketPath() and relays one connection to the server's socket.
+struct SocketRelay : DeadServer {
+    explicit SocketRelay(uid_t uid);
+    ~SocketRelay();  // ends the process
+    pid_t pid_ = -1;
+};
+
 /// The start of a server greeting: a packet header announcing 80 bytes,
 /// then the protocol version and part of the server version, no more.
 std::string partialGreeting();
