@@ -7,7 +7,7 @@
 # runs a command in a private mount namespace in which that directory's
 # etc/ is seen at /etc (and the machine's own panel configuration, MariaDB
 # option files and accounts are not), with the panel's account (zevadm
-# 4711, group zevgrp 4712). Nothing of the machine changes; all of it is
+# 4711, group zevadm 4712). Nothing of the machine changes; all of it is
 # removed when the script ends. Set: top, build, tool, work, socket,
 # password; MYSQL_UNIX_PORT and ZEV_DB_NAME exported.
 sandbox_start() {

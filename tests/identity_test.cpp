@@ -85,7 +85,7 @@ TEST_F(Identity, EveryWayToTheAccountTakesItsOwnGroupsForRoots) {
         {"become_account", false, 0, [] { become_account("zevadm"), std::printf("%s\n", identityText().c_str()); },
          account},
         {"a child as the account", false, 0, asChild(FIXTURE_UID),
-         "uid=4711(zevadm) gid=4712(zevgrp) groups=4712(zevgrp),4800(zevextra)\n"},
+         "uid=4711(zevadm) gid=4712(zevadm) groups=4712(zevadm),4800(zevextra)\n"},
         {"a child as an account without an entry", false, 0, asChild(4242), refused + std::strerror(ENOENT) + "\n"},
         {"a child as root, started by the account", false, FIXTURE_UID, asChild(0),
          refused + std::strerror(EPERM) + "\n"},

@@ -9,14 +9,15 @@
 
 namespace {
 
-// Sandbox whose user database holds the panel account, plus a group that
-// carries the account's name but not its primary gid.
+// Sandbox whose user database holds the panel account, whose primary group
+// is named zevgrp here, and a group that carries the account's name but not
+// its primary gid.
 class UserLookup : public ::testing::Test {
 protected:
     void SetUp() override {
         SKIP_UNLESS_ROOT();
         writeAccountFiles(sandbox);
-        sandbox.writeFile("/etc/group", sandbox.readFile("/etc/group") + "zevadm:x:4999:\n");
+        sandbox.writeFile("/etc/group", std::string(SANDBOX_GROUP) + "zevgrp:x:4712:\nzevadm:x:4999:\n");
     }
     Sandbox sandbox;
 };

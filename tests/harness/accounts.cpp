@@ -5,7 +5,7 @@ void writeAccountFiles(const Sandbox& sandbox, bool withPanelAccount) {
     if (withPanelAccount) {
         passwd += "zevadm:x:" + std::to_string(FIXTURE_UID) + ":" + std::to_string(FIXTURE_GID) +
                   ":panel:/home/zevadm:/usr/sbin/nologin\n";
-        group += "zevgrp:x:" + std::to_string(FIXTURE_GID) + ":\n";
+        group += "zevadm:x:" + std::to_string(FIXTURE_GID) + ":\n";
     }
     sandbox.writeFile("/etc/passwd", passwd);
     sandbox.writeFile("/etc/group", group);

@@ -4,7 +4,7 @@
 #include "harness/sandbox.h"
 
 /// The panel account of the fixtures: user zevadm (4711) whose primary
-/// group is zevgrp (4712).
+/// group is zevadm (4712), as the README's set-up makes it.
 constexpr unsigned FIXTURE_UID = 4711;
 constexpr unsigned FIXTURE_GID = 4712;
 /// The unprivileged account of every sandbox: nobody, group nogroup.
