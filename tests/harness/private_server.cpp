@@ -3,56 +3,49 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <mysql.h>
-#include <netinet/in.h>
 #include <map>
+#include <mysql.h>
 #include <stdexcept>
-#include <sys/file.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "harness/capture.h"
+#include "util/child_process.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const LOGIN = "admin";
-const char* const PASSWORD = "vt-Admin-pw.42";
-// What a start may take, and how often a taken port is tried again with another.
+const std::string LOGIN = "admin", PASSWORD = "vt-Admin-pw.42";
+// What a start may take, and how often a port taken meanwhile is tried again.
 constexpr int READY_SECONDS = 60;
 constexpr int START_ATTEMPTS = 5;
 // The memory file system holds the server when it has this much room:
-// every test creates a database, and on a disk table creation waits for
-// its syncs.
+// every test creates a database, and on a disk that waits for syncs.
 constexpr unsigned long long MEMORY_NEEDED = 512ULL << 20;
-// How often the keeper looks whether its owner is still there.
-constexpr long OWNER_POLL_NS = 500L * 1000 * 1000;
+// How often the keeper looks whether it is still wanted.
+constexpr unsigned OWNER_POLL_US = 200 * 1000;
 
 [[noreturn]] void fail(const std::string& what, const std::string& log = "") {
-    std::string text = "private server: " + what;
-    if (!log.empty()) text += "\n----- " + log + " -----\n" + readWholeFile(log) + "----- end of " + log + " -----";
-    throw std::runtime_error(text);
+    throw std::runtime_error("private server: " + what +
+                             (log.empty() ? "" : "\n----- " + log + " -----\n" + readWholeFile(log) + "-----"));
 }
 
 std::string makeServerDir() {
     struct statvfs memory;
     std::string dir = "/dev/shm/vtdb.XXXXXX";
-    if (statvfs("/dev/shm", &memory) != 0 || memory.f_bavail * memory.f_frsize < MEMORY_NEEDED ||
-        mkdtemp(dir.data()) == nullptr) {
-        dir = "/var/tmp/vtdb.XXXXXX";
-        if (mkdtemp(dir.data()) == nullptr) fail("mkdtemp " + dir + ": " + std::strerror(errno));
-    }
-    chmod(dir.c_str(), 0755);
+    const bool roomy = statvfs("/dev/shm", &memory) == 0 && memory.f_bavail * memory.f_frsize >= MEMORY_NEEDED;
+    if ((!roomy || mkdtemp(dir.data()) == nullptr) && mkdtemp((dir = "/var/tmp/vtdb.XXXXXX").data()) == nullptr)
+        fail("mkdtemp " + dir + ": " + std::strerror(errno));
+    fs::permissions(dir, fs::perms(0755));
     return dir;
 }
 
@@ -62,10 +55,10 @@ unsigned freePort() {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    const bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
     if (fd >= 0) close(fd);
-    if (!ok) fail(std::string("no free port: ") + std::strerror(errno));
+    if (!bound) fail(std::string("no free port: ") + std::strerror(errno));
     return ntohs(address.sin_port);
 }
 
@@ -76,56 +69,27 @@ std::vector<char*> argvOf(std::vector<std::string>& words) {
     return argv;
 }
 
-// In a forked child: standard input /dev/null, the output streams to `log`.
-void detachStreams(const std::string& log) {
-    redirectInChild(0, "/dev/null", O_RDONLY);
-    redirectInChild(1, log, O_WRONLY | O_CREAT | O_APPEND);
-    if (dup2(1, 2) != 2) _exit(125);
-}
-
-void runOrFail(std::vector<std::string> words, const std::string& log) {
-    std::vector<char*> argv = argvOf(words);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        detachStreams(log);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = -1;
-    while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) fail(words[0] + " failed", log);
-}
-
-// The keeper, in a session of its own so that no signal to its starter's
-// group reaches it; holds the state directory's lock (descriptor `lock`)
-// while it lives. Runs the server as its child, which dies with it, and
-// ends it when asked (SIGTERM), when `owner` is gone or when the server
-// ended by itself; then removes the server's directory.
-[[noreturn]] void keep(int lock, pid_t owner, std::vector<char*> argv, const std::string& dir, const std::string& out) {
+// The keeper: in a session of its own, so that no signal to its starter's
+// group reaches it. Starts the server, which dies with it, and ends it once
+// the file `running` is gone (stopPrivateServer), `owner` is gone or the
+// server ended by itself; then removes its directory.
+[[noreturn]] void keep(const std::string& running, pid_t owner, std::vector<std::string> words, const std::string& dir,
+                       const std::string& out) {
     setsid();
-    detachStreams(out);
-    if (dup2(lock, 3) != 3 || close_range(4, ~0U, 0) != 0) _exit(125);
-    sigset_t wake;
-    sigemptyset(&wake);
-    sigaddset(&wake, SIGTERM);
-    sigaddset(&wake, SIGCHLD);
-    sigprocmask(SIG_BLOCK, &wake, nullptr);
-    const pid_t keeper = getpid();
-    pid_t server = fork();
-    if (server == 0) {
-        sigprocmask(SIG_UNBLOCK, &wake, nullptr);
-        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != keeper) _exit(125);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    const struct timespec poll = {0, OWNER_POLL_NS};
-    while (server > 0 && sigtimedwait(&wake, nullptr, &poll) != SIGTERM && (kill(owner, 0) == 0 || errno != ESRCH))
-        if (waitpid(server, nullptr, WNOHANG) == server) server = 0;
-    if (server > 0) {
+    const int output = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), null = open("/dev/null", O_RDONLY);
+    if (output < 0 || null < 0 || dup2(null, 0) != 0 || dup2(output, 1) != 1 || dup2(output, 2) != 2 ||
+        close_range(3, ~0U, 0) != 0)
+        _exit(125);
+    try {
+        const pid_t server = forkExecvPipes(-1, 1, 2, words[0], argvOf(words), static_cast<uid_t>(-1), {});
+        while (access(running.c_str(), F_OK) == 0 && (kill(owner, 0) == 0 || errno != ESRCH) &&
+               waitpid(server, nullptr, WNOHANG) == 0)
+            usleep(OWNER_POLL_US);
         // Its data is thrown away: nothing needs to be written at its end.
         kill(server, SIGKILL);
         waitpid(server, nullptr, 0);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
     }
     std::error_code ignored;
     fs::remove_all(dir, ignored);
@@ -155,49 +119,37 @@ DatabaseFacts readDatabaseFacts(const std::string& path) {
 }
 
 void stopPrivateServer(const std::string& stateDir) {
-    const int lock = open((stateDir + "/keeper.lock").c_str(), O_RDWR | O_CLOEXEC);
-    if (lock < 0) return;
-    // Held: the keeper lives, and the pid it left is its own.
-    if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        const pid_t keeper = std::atoi(readWholeFile(stateDir + "/keeper.pid").c_str());
-        if (keeper > 0) kill(keeper, SIGTERM);
-        flock(lock, LOCK_EX);
-        if (keeper > 0) waitpid(keeper, nullptr, WNOHANG);  // when it was a child of this process
-    }
-    close(lock);
     unlink((stateDir + "/mariadb.facts").c_str());
+    unlink((stateDir + "/running").c_str());
+    const std::string dir = readWholeFile(stateDir + "/server-dir");
+    for (int i = 0; !dir.empty() && i < READY_SECONDS * 10 && access(dir.c_str(), F_OK) == 0; ++i) usleep(100 * 1000);
 }
 
 DatabaseFacts startPrivateServer(const std::string& stateDir, const std::string& schema, pid_t owner,
                                  const std::vector<std::string>& options) {
-    const std::string state = fs::absolute(stateDir), log = state + "/server.log";
-    std::ifstream schemaFile(schema);
-    const std::string tables((std::istreambuf_iterator<char>(schemaFile)), std::istreambuf_iterator<char>());
+    const std::string state = fs::absolute(stateDir), log = state + "/server.log", tables = readWholeFile(schema);
     if (tables.empty()) fail("cannot read the schema " + schema);
     fs::create_directories(state);
     stopPrivateServer(state);
     for (int attempt = 1; attempt <= START_ATTEMPTS; ++attempt) {
         const std::string dir = makeServerDir(), socket = dir + "/mysqld.sock", port = std::to_string(freePort());
-        runOrFail({"mariadb-install-db", "--no-defaults", "--user=root", "--datadir=" + dir + "/data",
-                   "--auth-root-authentication-method=normal", "--skip-test-db"},
-                  state + "/install.log");
-        std::vector<std::string> words = {"/usr/sbin/mariadbd", "--no-defaults", "--user=root", "--datadir=" + dir +
-            "/data", "--socket=" + socket, "--port=" + port, "--bind-address=127.0.0.1", "--skip-name-resolve",
-            "--log-error=" + log, "--general-log=1", "--log-output=TABLE", "--innodb-buffer-pool-size=64M",
-            "--innodb-log-file-size=16M", "--skip-log-bin", "--max-connections=500"};
+        std::vector<std::string> words = {"/usr/bin/mariadb-install-db", "--no-defaults", "--user=root",
+            "--datadir=" + dir + "/data", "--auth-root-authentication-method=normal", "--skip-test-db"};
+        std::string out, err;
+        if (forkExecvGetOutErr(out, err, words[0], argvOf(words)) != 0) fail("mariadb-install-db: " + out + err);
+        words = {"/usr/sbin/mariadbd", "--no-defaults", "--user=root", "--datadir=" + dir + "/data",
+                 "--socket=" + socket, "--port=" + port, "--bind-address=127.0.0.1", "--skip-name-resolve",
+                 "--log-error=" + log, "--general-log=1", "--log-output=TABLE", "--innodb-buffer-pool-size=64M",
+                 "--innodb-log-file-size=16M", "--skip-log-bin", "--max-connections=500"};
         words.insert(words.end(), options.begin(), options.end());
-        std::vector<char*> argv = argvOf(words);
         unlink(log.c_str());
-        const int lock = open((state + "/keeper.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (lock < 0 || flock(lock, LOCK_EX) != 0) fail("lock " + state + "/keeper.lock: " + std::strerror(errno));
+        std::ofstream(state + "/server-dir") << dir;
+        std::ofstream(state + "/running").close();
+        std::fflush(nullptr);
         const pid_t keeper = fork();
-        if (keeper == 0) keep(lock, owner, argv, dir, state + "/server.out");
-        close(lock);
+        if (keeper == 0) keep(state + "/running", owner, words, dir, state + "/server.out");
         if (keeper < 0) fail(std::string("fork: ") + std::strerror(errno));
-        std::ofstream(state + "/keeper.pid") << keeper << "\n";
         MYSQL* db = mysql_init(nullptr);
-        const unsigned timeout = 2;
-        mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
         bool ready = false, ended = false;
         for (int i = 0; i < READY_SECONDS * 10 && !ready && !ended; ++i) {
             ready = mysql_real_connect(db, "localhost", "root", "", nullptr, 0, socket.c_str(),
@@ -205,30 +157,22 @@ DatabaseFacts startPrivateServer(const std::string& stateDir, const std::string&
             ended = !ready && waitpid(keeper, nullptr, WNOHANG) == keeper;
             if (!ready && !ended) usleep(100 * 1000);
         }
-        if (ready) {
-            char host[256] = "";
-            gethostname(host, sizeof host - 1);
-            const std::string failure = execAll(db, "DROP USER IF EXISTS ''@'localhost', ''@'" + std::string(host) +
-                            "'; CREATE DATABASE zev; CREATE USER '" + LOGIN + "'@'localhost' IDENTIFIED BY '" +
-                            PASSWORD + "', '" + LOGIN + "'@'%' IDENTIFIED BY '" + PASSWORD +
-                            "'; GRANT ALL ON *.* TO '" + LOGIN + "'@'localhost', '" + LOGIN + "'@'%'; USE zev; " +
-                            tables);
-            mysql_close(db);
-            if (!failure.empty()) {
-                stopPrivateServer(state);
-                fail("set-up: " + failure, log);
-            }
-            const DatabaseFacts facts{socket, static_cast<unsigned>(std::stoul(port)), PASSWORD};
+        char host[256] = "";
+        gethostname(host, sizeof host - 1);
+        const std::string failure = !ready ? "" : execAll(db, "DROP USER IF EXISTS ''@'localhost', ''@'" +
+            std::string(host) + "'; CREATE DATABASE zev; CREATE USER '" + LOGIN + "'@'localhost' IDENTIFIED BY '" +
+            PASSWORD + "', '" + LOGIN + "'@'%' IDENTIFIED BY '" + PASSWORD + "'; GRANT ALL ON *.* TO '" + LOGIN +
+            "'@'localhost', '" + LOGIN + "'@'%'; USE zev; " + tables);
+        mysql_close(db);
+        if (ready && failure.empty()) {
             std::ofstream(state + "/mariadb.facts.new")
                 << "socket=" << socket << "\nport=" << port << "\npassword=" << PASSWORD << "\n";
             fs::rename(state + "/mariadb.facts.new", state + "/mariadb.facts");
-            return facts;
+            return readDatabaseFacts(state + "/mariadb.facts");
         }
-        mysql_close(db);
-        if (!ended) {
-            stopPrivateServer(state);
-            fail("the server did not answer within " + std::to_string(READY_SECONDS) + " seconds", log);
-        }
+        if (!ended) stopPrivateServer(state);
+        if (ready) fail("set-up: " + failure, log);
+        if (!ended) fail("the server did not answer within " + std::to_string(READY_SECONDS) + " seconds", log);
         if (readWholeFile(log).find("already in use") == std::string::npos) fail("the server ended at start", log);
     }
     fail("no free port in " + std::to_string(START_ATTEMPTS) + " attempts", log);
