@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <csignal>

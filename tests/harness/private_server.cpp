@@ -149,11 +149,17 @@ DatabaseFacts startPrivateServer(const std::string& stateDir, const std::string&
         const pid_t keeper = fork();
         if (keeper == 0) keep(state + "/running", owner, words, dir, state + "/server.out");
         if (keeper < 0) fail(std::string("fork: ") + std::strerror(errno));
-        MYSQL* db = mysql_init(nullptr);
+        MYSQL* db = nullptr;
+        std::string refusal;
         bool ready = false, ended = false;
+        // A handle whose connection failed is not tried again: the 3.4 client
+        // library would then insist on TLS.
         for (int i = 0; i < READY_SECONDS * 10 && !ready && !ended; ++i) {
+            mysql_close(db);
+            db = mysql_init(nullptr);
             ready = mysql_real_connect(db, "localhost", "root", "", nullptr, 0, socket.c_str(),
                                        CLIENT_MULTI_STATEMENTS) != nullptr;
+            refusal = mysql_error(db);
             ended = !ready && waitpid(keeper, nullptr, WNOHANG) == keeper;
             if (!ready && !ended) usleep(100 * 1000);
         }
@@ -172,7 +178,7 @@ DatabaseFacts startPrivateServer(const std::string& stateDir, const std::string&
         }
         if (!ended) stopPrivateServer(state);
         if (ready) fail("set-up: " + failure, log);
-        if (!ended) fail("the server did not answer within " + std::to_string(READY_SECONDS) + " seconds", log);
+        if (!ended) fail("the server did not answer within " + std::to_string(READY_SECONDS) + " s: " + refusal, log);
         if (readWholeFile(log).find("already in use") == std::string::npos) fail("the server ended at start", log);
     }
     fail("no free port in " + std::to_string(START_ATTEMPTS) + " attempts", log);
