@@ -82,12 +82,13 @@ std::vector<char*> argvOf(std::vector<std::string>& words) {
         _exit(125);
     try {
         const pid_t server = forkExecvPipes(-1, 1, 2, words[0], argvOf(words), static_cast<uid_t>(-1), {});
+        bool ended = false;
         while (access(running.c_str(), F_OK) == 0 && (kill(owner, 0) == 0 || errno != ESRCH) &&
-               waitpid(server, nullptr, WNOHANG) == 0)
+               !(ended = waitpid(server, nullptr, WNOHANG) != 0))
             usleep(OWNER_POLL_US);
         // Its data is thrown away: nothing needs to be written at its end.
-        kill(server, SIGKILL);
-        waitpid(server, nullptr, 0);
+        if (!ended) kill(server, SIGKILL);
+        if (!ended) waitpid(server, nullptr, 0);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
     }
