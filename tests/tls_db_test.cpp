@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,24 +23,17 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 const std::string STATE = std::string(VERSTALLY_TEST_STATE_DIR) + "/tls";
-const std::string FIXTURE = std::string(VERSTALLY_SOURCE_DIR) + "/tests/harness/mariadb-fixture";
+std::map<std::string, DatabaseFacts> servers;
 
-void startServer(const std::string& name, const std::string& options) {
-    const std::string start = "MARIADB_FIXTURE_OWNER=" + std::to_string(getpid()) + " MARIADB_FIXTURE_OPTIONS='" +
-                              options + "' '" + FIXTURE + "' start '" + STATE + "/" +
-                              name + "' '" + VERSTALLY_SOURCE_DIR + "/sql/schema.sql' >/dev/null";
-    ASSERT_EQ(std::system(start.c_str()), 0) << name;
+void startServer(const std::string& name, const std::vector<std::string>& options) {
+    servers[name] = startPrivateServer(STATE + "/" + name, std::string(VERSTALLY_SOURCE_DIR) + "/sql/schema.sql",
+                                       getpid(), options);
 }
 
-// A server's answer to `sql`, its first line, asked over its socket.
-std::string ask(const std::string& name, const std::string& sql) {
-    const std::string command = "mariadb --no-defaults --skip-ssl -uroot -NB -e \"" + sql + "\" -S" +
-                                readDatabaseFacts(STATE + "/" + name + "/mariadb.facts").socket;
-    char line[256] = "";
-    FILE* answer = popen(command.c_str(), "r");
-    if (answer != nullptr && std::fgets(line, sizeof line, answer) == nullptr) line[0] = '\0';
-    if (answer != nullptr) pclose(answer);
-    return line;
+// A server's count of sessions that ended without the client's goodbye.
+std::string abortedClients(const std::string& name) {
+    RootConnection root("", servers.at(name).socket);
+    return root.query("SHOW GLOBAL STATUS LIKE 'Aborted_clients'").at(0).at(1).value_or("");
 }
 
 class Tls : public ::testing::Test {
@@ -60,20 +54,21 @@ protected:
                                  "default_crl_days=2\\n' > ca.cnf; touch index; " + ca + " -revoke server.pem; " +
                                  ca + " -gencrl -out crl.pem; mkfifo fifo.pem";
         ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0) << "openssl";
-        startServer("db", "--ssl-ca=" + STATE + "/ca.pem --ssl-cert=" + STATE + "/server.pem --ssl-key=" + STATE +
-                              "/server.key --require-secure-transport=ON");
-        startServer("plain", "--skip-ssl");
+        startServer("db", {"--ssl-ca=" + STATE + "/ca.pem", "--ssl-cert=" + STATE + "/server.pem",
+                           "--ssl-key=" + STATE + "/server.key", "--require-secure-transport=ON"});
+        startServer("plain", {"--skip-ssl"});
         // A server that makes its own certificate (MariaDB 11.4 and later) on
         // an address the client library does not take for a local one.
         RootConnection root;
         if (mysql_get_server_version(root.handle()) < 110400)
             return (void)(noSelfServer = std::string("the server is ") + mysql_get_server_info(root.handle()));
-        startServer("self", "--ssl --bind-address=127.0.0.2 --require-secure-transport=ON");
-        ASSERT_EQ(ask("self", "CREATE USER nopw@'%'; GRANT ALL ON *.* TO nopw@'%'; SELECT 'made'"), "made\n");
+        startServer("self", {"--ssl", "--bind-address=127.0.0.2", "--require-secure-transport=ON"});
+        RootConnection self("", servers["self"].socket);
+        self.exec("CREATE USER nopw@'%'");
+        self.exec("GRANT ALL ON *.* TO nopw@'%'");
     }
     static void TearDownTestSuite() {
-        for (const char* name : {"db", "plain", "self"})
-            std::system(("'" + FIXTURE + "' stop '" + STATE + "/" + name + "'").c_str());
+        for (const char* name : {"db", "plain", "self"}) stopPrivateServer(STATE + "/" + name);
     }
     static std::string noSelfServer;  // why there is none
 };
@@ -154,7 +149,7 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
         sandbox.writeFile(home + "/.my.cnf", c.home);
         ASSERT_EQ(chown((home + "/.my.cnf").c_str(), c.homeOwner, c.homeOwner), 0);
         sandbox.writeFile(ADMIN_PASSWORD_FILE, c.noPassword ? "" : databaseFacts().password, 0600);
-        const std::string port = std::to_string(readDatabaseFacts(STATE + "/" + c.server + "/mariadb.facts").port);
+        const std::string port = std::to_string(servers[c.server].port);
         const std::string expected = byDefault && c.byDefault != nullptr ? c.byDefault : c.out;
         const bool connects = byDefault && c.byDefault != nullptr ? expected.empty() : c.connects;
         for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"samba"}}) {
@@ -182,11 +177,11 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
     ToolRun run;
     run.args = {"unknown"};
     run.env = {{"ZEV_DB_HOST", "127.0.0.1"}, {"HOME", home},
-               {"ZEV_DB_PORT", std::to_string(readDatabaseFacts(STATE + "/db/mariadb.facts").port)}};
+               {"ZEV_DB_PORT", std::to_string(servers["db"].port)}};
     EXPECT_THAT(runTool(sandbox, run).err, HasSubstr("Package 'unknown' is not found"));
     // Every session the tool opened, on every path, ended with its goodbye.
     for (const char* server : {"db", "plain", noSelfServer.empty() ? "self" : "plain"})
-        EXPECT_EQ(ask(server, "SHOW GLOBAL STATUS LIKE 'Aborted_clients'"), "Aborted_clients\t0\n") << server;
+        EXPECT_EQ(abortedClients(server), "0") << server;
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <csignal>
@@ -31,30 +30,18 @@ namespace {
 
 }  // namespace
 
-DatabaseFacts readDatabaseFacts(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error("no database facts at " + path + ": run the tests through ctest");
-    std::map<std::string, std::string> values;
-    for (std::string line; std::getline(in, line);) {
-        const auto equals = line.find('=');
-        if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    DatabaseFacts facts{values["socket"], static_cast<unsigned>(std::atoi(values["port"].c_str())), values["password"]};
-    if (facts.socket.empty() || facts.port == 0) throw std::runtime_error("incomplete database facts in " + path);
-    return facts;
-}
-
 const DatabaseFacts& databaseFacts() {
     static const DatabaseFacts facts = readDatabaseFacts(std::string(VERSTALLY_TEST_STATE_DIR) + "/mariadb.facts");
     return facts;
 }
 
-RootConnection::RootConnection(const std::string& database) : mysql_(mysql_init(nullptr)) {
+RootConnection::RootConnection(const std::string& database, const std::string& socketPath)
+    : mysql_(mysql_init(nullptr)) {
     if (mysql_ == nullptr) throw std::runtime_error("mysql_init failed");
     // No option file of the machine is read: the client library reads them
     // only when asked to (MYSQL_READ_DEFAULT_FILE, MYSQL_READ_DEFAULT_GROUP),
     // and the test server is started with --no-defaults alike.
-    const std::string& socket = databaseFacts().socket;
+    const std::string& socket = socketPath.empty() ? databaseFacts().socket : socketPath;
     if (mysql_real_connect(mysql_, "localhost", "root", "", database.empty() ? nullptr : database.c_str(), 0,
                            socket.c_str(), 0) == nullptr) {
         const std::string reason = mysql_error(mysql_);

@@ -9,22 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "harness/private_server.h"
+
 class Sandbox;
 
-/// How to reach a private MariaDB server that tests/harness/mariadb-fixture
-/// started: its facts file, lines "socket=<path>", "port=<n>",
-/// "password=<admin's password>" (and others).
-struct DatabaseFacts {
-    std::string socket;  // the server's unix socket
-    unsigned port = 0;   // its TCP port on 127.0.0.1
-    std::string password;
-};
-
-/// The facts of the test run's server (<VERSTALLY_TEST_STATE_DIR>/mariadb.facts);
-/// throws std::runtime_error when the test was run without the fixture.
+/// The facts of the test run's server, which ctest's fixture started
+/// (<VERSTALLY_TEST_STATE_DIR>/mariadb.facts); throws std::runtime_error
+/// when the test was run without the fixture.
 const DatabaseFacts& databaseFacts();
-/// The facts file of a server the fixture started elsewhere.
-DatabaseFacts readDatabaseFacts(const std::string& path);
 
 /// One result row; a NULL column is std::nullopt.
 using DbRow = std::vector<std::optional<std::string>>;
@@ -35,8 +27,9 @@ using DbRow = std::vector<std::optional<std::string>>;
 /// parent's session too.
 class RootConnection {
 public:
-    /// Connects as root, with `database` selected when not empty.
-    explicit RootConnection(const std::string& database = "");
+    /// Connects as root, with `database` selected when not empty, to the
+    /// test run's server or the one on `socket`.
+    explicit RootConnection(const std::string& database = "", const std::string& socket = "");
     ~RootConnection();
     RootConnection(const RootConnection&) = delete;
     RootConnection& operator=(const RootConnection&) = delete;
