@@ -15,6 +15,7 @@
 #include "harness/database.h"
 #include "harness/fake_dpkg_query.h"
 #include "harness/sandbox.h"
+#include "harness/tool_fixture.h"
 
 namespace {
 
@@ -141,8 +142,7 @@ TEST_F(Tls, OptionFilesGiveTheConnectionsTlsAndNothingElse) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.etc + "~:\n" + c.home);
         if (std::string(c.server) == "self" && !noSelfServer.empty()) {
-            std::printf("Row %d not run: %s; only 11.4 and later make their own certificate\n", int(&c - cases),
-                        noSelfServer.c_str());
+            rowNotRun("a server that makes its own certificate", noSelfServer + "; only 11.4 and later do");
             continue;
         }
         sandbox.writeFile("/etc/my.cnf", c.etc);

@@ -9,6 +9,7 @@
 #include "db/tls_options.h"
 #include "env/safe_point.h"
 #include "harness/sandbox.h"
+#include "harness/tool_fixture.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ TEST(TlsOptions, OptionFilesAreReadAsMariadbClientsReadThem) {
     };
     for (const auto& [fileOwner, fileMode, dirMode, expected] : trust) {
         if (geteuid() != 0) {
-            std::printf("Row of %s not run: giving a file away needs root\n", expected.c_str());
+            rowNotRun(expected, "giving a file away needs root");
             continue;
         }
         ASSERT_EQ(mkdir((base + "/t").c_str(), 0755), 0);

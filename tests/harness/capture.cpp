@@ -12,7 +12,6 @@
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -31,21 +30,16 @@ constexpr int CHILD_END_SECONDS = 10;
 // In a child of startChild: the process that started it.
 pid_t startedBy = 0;
 
-long long nowMs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// Waits up to `ms` for the child `pid` to end: 1 when it has (its status in
-// `status`), 0 when it has not, -1 when it cannot be waited for (errno set).
-int waitWithin(pid_t pid, int& status, long long ms) {
-    for (const long long deadline = nowMs() + ms;; usleep(1000)) {
+// Waits up to `seconds` for the child `pid` to end: true when it has, its
+// status in `status`. Throws std::runtime_error when it cannot be waited for.
+bool endedWithin(pid_t pid, int& status, int seconds) {
+    for (int tick = 0; tick < seconds * 1000; ++tick, usleep(1000)) {
         const pid_t waited = waitpid(pid, &status, WNOHANG);
-        if (waited == pid) return 1;
-        if (waited < 0 && errno != EINTR) return -1;
-        if (nowMs() >= deadline) return 0;
+        if (waited == pid) return true;
+        if (waited < 0 && errno != EINTR)
+            throw std::runtime_error("waitpid " + std::to_string(pid) + ": " + std::strerror(errno));
     }
+    return false;
 }
 
 // What a child wrote, shown with the test's own output (which ctest prints
@@ -90,11 +84,9 @@ void redirectInChild(int target, const std::string& path, int flags) {
 
 int awaitChild(int pid) {
     int status = 0;
-    const int ended = waitWithin(pid, status, CHILD_DEADLINE_SECONDS * 1000LL);
-    if (ended > 0) return status;
-    if (ended < 0) throw std::runtime_error("waitpid " + std::to_string(pid) + ": " + std::strerror(errno));
+    if (endedWithin(pid, status, CHILD_DEADLINE_SECONDS)) return status;
     kill(pid, SIGTERM);
-    if (waitWithin(pid, status, CHILD_END_SECONDS * 1000LL) <= 0) {
+    if (!endedWithin(pid, status, CHILD_END_SECONDS)) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
     }
