@@ -71,9 +71,9 @@ TEST(ChildProcess, CollectsBothStreamsAndHowTheChildEnded) {
 
 // Standard input is /dev/null, no descriptor beyond 2 is inherited, no
 // signal the caller ignores or blocks stays ignored or blocked (the start
-// itself blocks them all), the child leads a process group of its own and
-// dies with its parent: the stand-in tool, executed directly, names
-// whatever is not so.
+// itself blocks them all), the child leads a process group of its own and,
+// once a run asks for it, dies with its parent: the stand-in tool, executed
+// directly, names whatever is not so.
 TEST(ChildProcess, ChildStartsWithNothingOfTheCaller) {
     std::string out;
     Args args{"invocation"};
@@ -83,11 +83,16 @@ TEST(ChildProcess, ChildStartsWithNothingOfTheCaller) {
     sigaddset(&blocked, SIGUSR1);
     sigprocmask(SIG_BLOCK, &blocked, &before);
     const auto previous = signal(SIGPIPE, SIG_IGN);
+    const std::string clean = "Version: invocation|" + std::filesystem::current_path().string();
     EXPECT_EQ(forkExecvGetOutErr(out, VERSTALLY_PRINT_INVOCATION_PATH, args.argv), 0);
+    EXPECT_EQ(out, clean + "|no parent-death signal\n");
+    bindChildrenToStarter();
+    out.clear();
+    EXPECT_EQ(forkExecvGetOutErr(out, VERSTALLY_PRINT_INVOCATION_PATH, args.argv), 0);
+    EXPECT_EQ(out, clean + "\n");
     signal(SIGPIPE, previous);
     sigprocmask(SIG_SETMASK, &before, nullptr);
     close(extra);
-    EXPECT_EQ(out, "Version: invocation|" + std::filesystem::current_path().string() + "\n");
 }
 
 // Both streams are drained together: far more than a pipe holds on each

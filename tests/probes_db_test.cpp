@@ -1,6 +1,5 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -42,7 +41,7 @@ protected:
 
     // An update run in whose mount namespace a FUSE file system (bindfs)
     // mirrors `source` at `mountPoint`, root's files as root's. Status 125,
-    // and why on standard error, when this machine cannot make the mount.
+    // and why on standard error, when the mount fails.
     Outcome runOverFuse(const std::string& source, const std::string& mountPoint) {
         return captureInChild([&] {
             enterPrivateMountNamespace();
@@ -126,8 +125,8 @@ TEST_F(Probe, ToolThatIsThereButCannotSafelyRunFailsTheRun) {
         return "Unable to exec program " + program + ": " + reason + std::strerror(error) + "\nSystem error " +
                std::to_string(error) + ": " + std::strerror(error);
     };
-    const auto unseen = [](const std::string& path, int error) {
-        return "Unable to stat ColdFusion binary file " + path + "/bin/cfinfo: " + std::strerror(error) +
+    const auto unseen = [](const std::string& what, int error) {
+        return "Unable to stat ColdFusion binary file " + what + ": " + std::strerror(error) +
                "\nSystem error " + std::to_string(error) + ": " + std::strerror(error);
     };
     const std::string refused = "Bad file permissions on ColdFusion binary file " + tool;
@@ -151,8 +150,9 @@ TEST_F(Probe, ToolThatIsThereButCannotSafelyRunFailsTheRun) {
         {tool, "#!/bin/sh\necho 'cfinfo: error while loading shared libraries: libh5.so'; exit 127\n",
          "Program " + tool + noAnswer + "exited with status 127"},
         {tool, "#!/bin/sh\nexit 126\n", "Program " + tool + noAnswer + "exited with status 126"},
-        {tool, "", unseen(looping, ELOOP), false, false, looping},
-        {tool, "", unseen(tooLong, ENAMETOOLONG), false, false, tooLong},
+        {tool, "", unseen(looping + "/bin/cfinfo", ELOOP), false, false, looping},
+        {tool, "#!" + looping + "/bin/cfinfo\n", unseen(tool + ": interpreter " + looping + "/bin/cfinfo", ELOOP)},
+        {tool, "", unseen(tooLong + "/bin/cfinfo", ENAMETOOLONG), false, false, tooLong},
         {frontpage, "#!/nonexistent/sh\n", unable(frontpage, "interpreter /nonexistent/sh: ", ENOENT)},
         {frontpage, "#!/bin/sh\nkill -SEGV $$\n", "Program " + frontpage + noAnswer + "was ended by SIGSEGV"},
         {frontpage, "#!/bin/sh\necho 'Version: 5'\n", std::string("Program ") + GREP_PATH + noAnswer +
@@ -165,15 +165,16 @@ TEST_F(Probe, ToolThatIsThereButCannotSafelyRunFailsTheRun) {
         setColdfusion("standard", coldfusion ? (c.instance.empty() ? cfPath : c.instance) : "/nowhere");
         if (!c.content.empty()) sandbox.writeFile(c.path, c.content, 0755);
         if (!c.grep.empty()) sandbox.writeFile("/usr/bin/grep", c.grep, 0755);  // /bin is a link to /usr/bin
+        // Only a machine without the FUSE device cannot run that row; on
+        // any other a mount that fails fails the test.
+        if (c.fuse && access("/dev/fuse", F_OK) != 0) {
+            rowNotRun("a tool on a FUSE mirror", std::string("/dev/fuse: ") + std::strerror(errno));
+            continue;
+        }
         const int writer = c.busy ? open(tool.c_str(), O_WRONLY | O_CLOEXEC) : -1;
         last = c.fuse ? runOverFuse(mirrored, cfPath + "/bin") : run({});
         if (writer >= 0) close(writer);
         unlink(sandbox.layerPath("/usr/bin/grep").c_str());
-        if (c.fuse && last.exited && last.status == 125) {
-            std::replace(last.err.begin(), last.err.end(), '\n', ' ');
-            rowNotRun("a tool on a FUSE mirror", last.err);
-            continue;
-        }
         EXPECT_EQ(last.status, 1);
         EXPECT_EQ(last.err, line(c.message));
         EXPECT_TRUE(componentRows(db).empty());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "env/constants.h"
+#include "env/file_trust.h"
 #include "env/messages.h"
 #include "env/safe_point.h"
 #include "util/absence.h"
@@ -24,19 +25,10 @@ namespace vonta {
 namespace {
 
 // The tool runs as root: only root, or the user it runs as, may own what
-// decides which program that is.
-bool safeOwner(const struct stat& st) { return st.st_uid == 0 || st.st_uid == geteuid(); }
-
-bool writableByOthers(const struct stat& st) { return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0; }
-
-// In a sticky directory only an entry's owner may rename or remove it, and
-// the entry below is checked in its turn.
-bool safeDirectory(const struct stat& st) {
-    return S_ISDIR(st.st_mode) && safeOwner(st) && (!writableByOthers(st) || (st.st_mode & S_ISVTX) != 0);
-}
-
+// decides which program that is (the entry below a sticky directory is
+// checked in its turn).
 bool safeTool(const struct stat& st) {
-    return (st.st_mode & TOOL_MODE_MASK) == TOOL_MODE_REQUIRED && safeOwner(st) && !writableByOthers(st);
+    return (st.st_mode & TOOL_MODE_MASK) == TOOL_MODE_REQUIRED && trusted_owner(st.st_uid) && !writable_by_others(st);
 }
 
 // What stat says of `path` is only as true as its file system: false on
@@ -77,7 +69,7 @@ std::string joinNames(const std::vector<std::string>& names, std::size_t count) 
 // which has passed already.
 bool walkSafely(const std::string& path, std::vector<std::string>& resolved) {
     struct stat st;
-    if (lstat("/", &st) != 0 || !safeDirectory(st) || !keptByKernel("/")) return false;
+    if (lstat("/", &st) != 0 || !safe_directory(st) || !keptByKernel("/")) return false;
     std::deque<std::string> rest;
     prependNames(path, rest);
     if (path.empty() || path[0] != '/') {
@@ -98,7 +90,7 @@ bool walkSafely(const std::string& path, std::vector<std::string>& resolved) {
         const std::string here = joinNames(resolved, resolved.size());
         if (lstat(here.c_str(), &st) != 0) return false;
         if (S_ISLNK(st.st_mode)) {
-            if (!safeOwner(st) || ++links > MAX_TOOL_PATH_LINKS) return false;
+            if (!trusted_owner(st.st_uid) || ++links > MAX_TOOL_PATH_LINKS) return false;
             std::vector<char> target(PATH_MAX);
             const ssize_t length = readlink(here.c_str(), target.data(), target.size());
             if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return false;
@@ -109,7 +101,7 @@ bool walkSafely(const std::string& path, std::vector<std::string>& resolved) {
         }
         if (!keptByKernel(here.c_str())) return false;
         if (rest.empty()) return safeTool(st);
-        if (!safeDirectory(st)) return false;
+        if (!safe_directory(st)) return false;
     }
     return false;  // a directory, not a tool
 }
@@ -117,12 +109,16 @@ bool walkSafely(const std::string& path, std::vector<std::string>& resolved) {
 // A script runs its interpreter as root too: it must pass as the tool
 // does, by an absolute path, and be no script itself (the kernel would run
 // that one's interpreter in turn). True for a tool that is no script, and
-// for a missing interpreter, which the start then names.
-bool safeInterpreter(const std::string& tool, std::string& interpreter) {
+// for a missing interpreter, which the start then names; an interpreter
+// that cannot be looked at ends the process, as a tool does (toolPresent).
+bool safeInterpreter(const std::string& tool, const char* label, const char* path, std::string& interpreter) {
     interpreter = scriptInterpreter(tool.c_str());
     struct stat st;
-    if (interpreter.empty() || (interpreter[0] == '/' && stat(interpreter.c_str(), &st) != 0 && is_absence(errno)))
-        return true;
+    if (interpreter.empty()) return true;
+    if (interpreter[0] == '/' && stat(interpreter.c_str(), &st) != 0) {
+        if (is_absence(errno)) return true;
+        fatal_error("Unable to stat %s %s: interpreter %s: %s\n", label, path, interpreter.c_str(), std::strerror(errno));
+    }
     std::vector<std::string> resolved;
     return interpreter[0] == '/' && walkSafely(interpreter, resolved) &&
            scriptInterpreter(joinNames(resolved, resolved.size()).c_str()).empty();
@@ -140,7 +136,7 @@ bool toolPresent(const char* path, const char* label, CheckedTool& tool) {
     if (!walkSafely(path, resolved)) fatal_message("Bad file permissions on %s %s\n", label, path);
     const std::string executable = joinNames(resolved, resolved.size());
     std::string interpreter;
-    if (!safeInterpreter(executable, interpreter))
+    if (!safeInterpreter(executable, label, path, interpreter))
         fatal_message("Bad file permissions on %s %s: interpreter %s\n", label, path, interpreter.c_str());
     tool.executable = executable;
     tool.directory = joinNames(resolved, resolved.size() - 1);

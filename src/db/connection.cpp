@@ -16,8 +16,9 @@
 #include "db/container_mode.h"
 #include "db/socket_discovery.h"
 #include "db/tls_options.h"
-#include "env/env_values.h"
 #include "env/constants.h"
+#include "env/env_values.h"
+#include "env/file_trust.h"
 #include "env/messages.h"
 #include "env/regular_file.h"
 #include "env/user_lookup.h"
@@ -35,9 +36,9 @@ constexpr const char* LOCAL_SOCKET_HOST = "localhost";
 /// process) naming the file, its owner and its mode. Existing panels may
 /// keep the file readable by a group, so reading alone does not refuse it.
 bool password_file_trusted(const struct stat& st, char* message, std::size_t message_size) {
-    const bool own = st.st_uid == 0 || st.st_uid == geteuid();
+    const bool own = trusted_owner(st.st_uid);
     const unsigned mode = st.st_mode & 07777;
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (!own && (st.st_mode & S_IWUSR) != 0)) {
+    if (writable_by_others(st) || (!own && (st.st_mode & S_IWUSR) != 0)) {
         std::snprintf(message, message_size,
                       "db_connect: Admin password file %s can be written by others than root (owner %s, mode %04o) "
                       "and is not used",

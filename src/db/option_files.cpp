@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "env/constants.h"
+#include "env/file_trust.h"
 #include "env/regular_file.h"
 #include "env/safe_point.h"
 #include "env/user_lookup.h"
@@ -156,10 +157,8 @@ bool follow_directive(const std::string& directive, const std::string& file, int
     return true;
 }
 
-// Who may own a file or directory that steers the tool: root, and the user
-// it runs as; named as the warnings name them.
-bool trusted_owner(uid_t owner) { return owner == 0 || owner == geteuid(); }
-
+// Who may own a file or directory that steers the tool (trusted_owner),
+// named as the warnings name them.
 std::string trusted_owners() {
     return geteuid() == 0 ? std::string("root") : std::string("root or ") + user_name_of(geteuid());
 }
@@ -200,8 +199,7 @@ bool judge_file(const std::string& path, const struct stat& st, OptionReading& r
         struct stat dir;
         if (stat(directory.c_str(), &dir) != 0)
             return fail(reading, "Can't look at the directory of " + name + ": " + std::strerror(errno));
-        const bool shared = (dir.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (dir.st_mode & S_ISVTX) == 0;
-        if (shared || !trusted_owner(dir.st_uid)) {
+        if (!safe_directory(dir)) {
             warn(reading, "Config file '" + path + "' is ignored: its directory '" + directory +
                               "' can be changed by others than " + trusted_owners());
             return true;

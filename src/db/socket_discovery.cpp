@@ -9,8 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "env/env_values.h"
 #include "env/constants.h"
+#include "env/env_values.h"
+#include "env/file_trust.h"
 #include "env/messages.h"
 #include "env/regular_file.h"
 #include "env/user_lookup.h"
@@ -57,7 +58,7 @@ bool socket_from_conf(char (&found)[TEXT_BUFFER_SIZE]) {
 }  // namespace
 
 bool is_server_account(uid_t uid) {
-    if (uid == 0 || uid == geteuid()) return true;
+    if (trusted_owner(uid)) return true;
     const int saved_errno = errno;
     const struct passwd* server = getpwnam(MYSQL_SERVER_ACCOUNT);
     const bool server_account = server != nullptr && server->pw_uid == uid;

@@ -24,8 +24,10 @@ bool look_up_account(uid_t user, AccountIdentity& identity);
 ///   3. the user.
 /// Each step is checked; the first that fails ends the change with errno
 /// set, and the result names its call ("setgroups", "setgid", "setuid");
-/// null when all three took effect. Makes system calls only, so that a
-/// forked child may call it.
+/// null when all three took effect. Through the C library's calls, which
+/// change every thread of the process: for the process itself. A child
+/// that still shares its parent's memory (util/child_process.h) makes the
+/// same three changes by system calls of its own.
 const char* assume_identity(const AccountIdentity& identity);
 
 /// Gives up the process's identity for the system account `account`: its

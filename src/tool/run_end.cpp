@@ -22,6 +22,7 @@
 #include "env/messages.h"
 #include "env/safe_point.h"
 #include "tool/panel_db.h"
+#include "util/child_process.h"
 #include "util/exceptions.h"
 #include "util/waited_children.h"
 
@@ -187,9 +188,9 @@ sigset_t passed_on_signals() {
 }
 
 // The process the caller started, once the run goes on in its child `run`:
-// it passes on every signal it gets as it came, reaps the ends of its
-// children, and when the run's comes, ends as the run did. A synchronous
-// loop: it does nothing else.
+// it passes on the signals that end a run, SIGALRM and SIGCONT as they
+// came, reaps the ends of its children, and when the run's comes, ends as
+// the run did. A synchronous loop: it does nothing else.
 [[noreturn]] void stand_in_for(pid_t run) {
     sigset_t waited = passed_on_signals();
     sigaddset(&waited, SIGCHLD);
@@ -311,29 +312,12 @@ void end_requested_run() {
     fatal_message("%s", ending_text(signal_number, counted).c_str());
 }
 
-void catch_run_ending_signals() {
-    // Without SA_RESTART, so that a blocking wait returns to a safe point.
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_sigaction = timeout_handler;
-    action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGALRM);
-    for (int signal_number : RUN_ENDING_SIGNALS) sigaddset(&action.sa_mask, signal_number);
-    for (int signal_number : RUN_ENDING_SIGNALS) {
-        struct sigaction current;
-        // Ignored by the caller (nohup): the caller wants the run to outlive it.
-        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
-        prepare_line(last_resort_lines[signal_number], signal_number, false);
-        if (sigaction(signal_number, &action, nullptr) != 0) fatal_error("Unable to arm the run time-out");
-    }
-    prepare_line(last_resort_lines[SIGALRM], SIGALRM, true);
-    prepare_line(outside_alarm_line, SIGALRM, false);
-    if (sigaction(SIGALRM, &action, nullptr) != 0) fatal_error("Unable to arm the run time-out");
-}
-
-}  // namespace
-
+// The handler of SIGALRM and RUN_ENDING_SIGNALS. It notes why the run is
+// to end and cuts short the wait in progress (the programs waited for are
+// killed, a database wait fails at once); the run ends at its next safe
+// point (env/safe_point.h). Should none come within TIMEOUT_GRACE_SECONDS,
+// the run's timer strikes again and the process ends at once, as the
+// reason requires, having written the reason.
 void timeout_handler(int signal_number, siginfo_t* info, void*) {
     const bool by_timer = signal_number == SIGALRM && info != nullptr && info->si_code == SI_TIMER &&
                           info->si_value.sival_int == RUN_TIMER_MARK;
@@ -362,6 +346,29 @@ void timeout_handler(int signal_number, siginfo_t* info, void*) {
     die_by(reason);
 }
 
+void catch_run_ending_signals() {
+    // Without SA_RESTART, so that a blocking wait returns to a safe point.
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = timeout_handler;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGALRM);
+    for (int signal_number : RUN_ENDING_SIGNALS) sigaddset(&action.sa_mask, signal_number);
+    for (int signal_number : RUN_ENDING_SIGNALS) {
+        struct sigaction current;
+        // Ignored by the caller (nohup): the caller wants the run to outlive it.
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        prepare_line(last_resort_lines[signal_number], signal_number, false);
+        if (sigaction(signal_number, &action, nullptr) != 0) fatal_error("Unable to arm the run time-out");
+    }
+    prepare_line(last_resort_lines[SIGALRM], SIGALRM, true);
+    prepare_line(outside_alarm_line, SIGALRM, false);
+    if (sigaction(SIGALRM, &action, nullptr) != 0) fatal_error("Unable to arm the run time-out");
+}
+
+}  // namespace
+
 void take_charge_of_signals() {
     signal(SIGCHLD, SIG_DFL);
     signal(SIGPIPE, SIG_IGN);
@@ -379,6 +386,7 @@ void begin_guarded_run(RunPrograms programs) {
     if (programs == RunPrograms::Some) {
         keep_callers_children_out_of_the_run();
         starts_programs = true;
+        bindChildrenToStarter();
         take_in_what_programs_leave();
     }
     // The timer exists before any handler that re-arms it can run.

@@ -1,7 +1,6 @@
 #ifndef VERSTALLY_TOOL_RUN_END_H
 #define VERSTALLY_TOOL_RUN_END_H
 
-#include <csignal>
 
 // How a database mode ends when it does not end on its own:
 //  - at its time-out, RUN_TIMEOUT_SECONDS on the run's own timer: the
@@ -33,23 +32,18 @@ enum class RunPrograms { None, Some };
 ///   1. keeps the caller's children out of the run: when the process has
 ///      any (a wrapper that executed the tool leaves its jobs to it), the
 ///      run goes on in a child of its own, and this process stands in for
-///      it (passing on the signals it gets, then ending as the run ended);
+///      it (passing on the signals that end a run, SIGALRM and SIGCONT,
+///      then ending as the run ended);
 ///   2. takes in whatever the run's programs leave behind, as a child
 ///      subreaper, and reaps it as it ends;
-///   3. ends, whatever way the run ends, every process it started,
+///   3. starts each program to die with the process that started it, so
+///      that a run killed outright leaves none of them running;
+///   4. ends, whatever way the run ends, every process it started,
 ///      wherever it moved: the run's process then has no children but the
 ///      run's, so that they are known by descent, not guessed.
 /// Ends the process with "Unable to arm the run time-out" when the timer or
 /// a handler cannot be set, and throws "forkExecvPipes: fork() failed" when
 /// the run's own process cannot be made.
 void begin_guarded_run(RunPrograms programs);
-
-/// The handler of SIGALRM and RUN_ENDING_SIGNALS. It notes why the run is
-/// to end and cuts short the wait in progress (the programs waited for are
-/// killed, a database wait fails at once); the run ends at its next safe
-/// point (env/safe_point.h). Should none come within TIMEOUT_GRACE_SECONDS,
-/// the run's timer strikes again and the process ends at once, as the
-/// reason requires, having written the reason.
-void timeout_handler(int signal_number, siginfo_t* info, void* context);
 
 #endif

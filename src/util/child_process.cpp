@@ -184,7 +184,7 @@ struct ChildPlan {
     int source[3];       // the descriptors to put on 0, 1 and 2
     int directory;       // -1: the working directory stays
     const AccountIdentity* identity;  // null: the user stays
-    pid_t parent;        // who started it
+    pid_t parent;        // who started it, when the child dies with it; 0: it does not
 };
 
 // The calls that take 32-bit ids, where the plain ones take 16 bits.
@@ -202,6 +202,9 @@ constexpr long SET_USER_CALL = SYS_setresuid;
 // killed outright leaves no program of its own running.
 constexpr int PARENT_DEATH_SIGNAL = SIGKILL;
 
+// Whether children die with the thread that started them.
+bool bound_to_starter = false;
+
 // The child's side of a start, in this order; never returns:
 //  1. every signal back to its default action, then none blocked (they
 //     were all blocked by the parent, so no handler ran in between);
@@ -210,8 +213,9 @@ constexpr int PARENT_DEATH_SIGNAL = SIGKILL;
 //  4. the working directory;
 //  5. the account's groups, group and user (system calls only: the C
 //     library's wrappers would act on every thread of a threaded parent);
-//  6. death with its parent, set after the change of identity, which
-//     clears it, and checked against a parent that may have died already;
+//  6. where asked for, death with its parent, set after the change of
+//     identity, which clears it, and checked against a parent that may
+//     have died already;
 //  7. nothing beyond descriptor 2;
 //  8. the program.
 // A failure is left in `report`, and the child exits.
@@ -253,7 +257,8 @@ constexpr int PARENT_DEATH_SIGNAL = SIGKILL;
     }
     // A parent that died already would never send the signal; nobody is
     // left to read the report either.
-    if (prctl(PR_SET_PDEATHSIG, PARENT_DEATH_SIGNAL) != 0 || getppid() != plan.parent) _exit(127);
+    if (plan.parent != 0 && (prctl(PR_SET_PDEATHSIG, PARENT_DEATH_SIGNAL) != 0 || getppid() != plan.parent))
+        _exit(127);
     closeRange(3, INT_MAX);
     execve(plan.path, plan.argv, plan.environment);
     report = {StartStep::Exec, errno, IdentityCall::None};
@@ -273,6 +278,8 @@ __attribute__((noinline)) pid_t createChild(const ChildPlan& plan, StartReport& 
 
 }  // namespace
 
+void bindChildrenToStarter() { bound_to_starter = true; }
+
 pid_t startChild(const ChildStart& start, StartError& failure) {
     failure = StartError();
     safe_point();
@@ -291,7 +298,7 @@ pid_t startChild(const ChildStart& start, StartError& failure) {
                             {source[0], source[1], source[2]},
                             directory.fd,
                             start.user != static_cast<uid_t>(-1) ? &identity : nullptr,
-                            getpid()};
+                            bound_to_starter ? getpid() : 0};
     StartReport report;
     const AllSignalsHeld held;
     const pid_t child = createChild(plan, report);

@@ -14,7 +14,8 @@
 // nothing beyond descriptor 2 inherited, /dev/null on whichever of 0, 1 and
 // 2 the caller does not set, every signal at its default and none blocked,
 // the account's own groups for a child run as another user, death with the
-// thread that started it (PR_SET_PDEATHSIG), and a program that cannot be
+// thread that started it (PR_SET_PDEATHSIG) once a run asks for it
+// (bindChildrenToStarter), and a program that cannot be
 // started told apart from one that ran, and an absent program from one that
 // is there but cannot start. The child shares the caller's memory until it
 // executes the program (as with vfork), so that a start costs what the
@@ -32,6 +33,11 @@
 //  - everything else throws through throwSystemError: a failed fork (the
 //    system has no room for another process), a failed poll or read in the
 //    parent. Nothing is thrown in a child: the child reports to the parent.
+
+/// From here on, each child dies with the thread that started it: a run
+/// killed outright leaves none of its programs running. Off by default,
+/// since a library caller may start a program that outlives it.
+void bindChildrenToStarter();
 
 /// How startChild starts a program.
 struct ChildStart {
